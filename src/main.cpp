@@ -1,0 +1,80 @@
+// Cimbrel: differential methylation analysis of array beta values.
+// main walks the stages in their fixed order on the main thread. It stops
+// early (exit status 1) when the study cannot be read, since nothing valid
+// would follow, and ends with exit status 1 when a result file could not be
+// written.
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "bed_file.h"
+#include "cgi_analysis.h"
+#include "dmr_analysis.h"
+#include "normalize.h"
+#include "parameter.h"
+#include "probe_analysis.h"
+#include "read_file.h"
+#include "time_out.h"
+#include "write_file.h"
+
+namespace {
+
+// The region file is checked before any stage runs, so that a run that would
+// stop for it writes no result file at all.
+bool region_file_readable(const Parameter& options) {
+    if (!options.r1_on) return true;
+    std::vector<Bed> probe_regions;
+    return read_cgi(options.r1_file, probe_regions);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Data_description description;
+    Parameter options;
+    CGI_description predefined;
+    CGI_description arbitrary;
+    std::vector<Point> points;
+    std::map<std::string, uint32_t> probe_index_map;
+    Probe_result probe_result;
+    CGI_result predefined_result;
+    CGI_result arbitrary_result;
+
+    options = parameter_manipulate(argc, argv);
+
+    Data_matrix* matrix = read_data(options.configure_file, description, options.covariable_num,
+                                    options.thread_num, options);
+    if (matrix == nullptr) return 1;
+    if (!read_probe_ann(options.probe_ann_file, points, probe_index_map) ||
+        !region_file_readable(options)) {
+        data_matrix_free(matrix);
+        return 1;
+    }
+
+    bool written = true;
+    if (options.normalize_on) normalize(matrix, options.thread_num, &description);
+    probe_analysis(matrix, options.thread_num, description, probe_result);
+    written &= write_probe_result(description, probe_result, points, probe_index_map, options);
+
+    if (options.r1_on) {
+        read_cgi(options.r1_file, predefined.regions);
+        cgi_probe(predefined.regions, points, description, probe_index_map, predefined.region_probes);
+        cgi_analysis(matrix, options.thread_num, description, predefined_result, predefined, &probe_result);
+        written &= write_cgi_result(options, description, probe_result, points, probe_index_map,
+                                    predefined_result, predefined);
+    }
+    if (options.r2_on) {
+        dmr_analysis(description, matrix, options, points, probe_index_map, arbitrary, arbitrary_result,
+                     &probe_result);
+        written &= write_dmr_result(options, description, probe_result, points, probe_index_map,
+                                    arbitrary_result, arbitrary);
+    }
+
+    cgi_result_free(arbitrary_result);
+    cgi_result_free(predefined_result);
+    probe_result_free(probe_result);
+    data_matrix_free(matrix);
+    fflush(stdout);
+    return written ? 0 : 1;
+}

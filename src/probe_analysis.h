@@ -1,0 +1,55 @@
+// Probe-level statistics: per probe an F test (groups, or a continuous
+// variable, adjusted for the covariables), group means taken on the logit
+// scale and reported as betas, their range, and the false discovery rate.
+// A p-value of 2.0 means the probe could not be tested (its FDR stays 1.0).
+#ifndef CIMBREL_PROBE_ANALYSIS_H
+#define CIMBREL_PROBE_ANALYSIS_H
+
+#include <cstdint>
+#include <vector>
+
+#include <gsl/gsl_matrix.h>
+#include <gsl/gsl_vector.h>
+
+#include "ancova.h"
+#include "basic_type.h"
+
+// Owned by main; the GSL objects are allocated by probe_analysis (P probes,
+// G groups) and released by probe_result_free.
+struct Probe_result {
+    gsl_vector* pvalue = nullptr;      // 2.0 = not tested
+    gsl_vector* fdr = nullptr;         // 1.0 for untested probes
+    gsl_vector* range = nullptr;       // largest minus smallest group mean
+    gsl_matrix* group_mean = nullptr;  // P x G, beta scale; 0.5 for a group without values
+    // Each probe's own reduced and full fits on its usable values (filled by
+    // the fast path); region tests sum these over a region's probes.
+    std::vector<Fit_summary> fit;
+};
+
+void probe_result_free(Probe_result& result);
+
+// The stage: progress lines, allocation, thread_num workers, FDR. Returns true.
+bool probe_analysis(Data_matrix* matrix, uint32_t thread_num, const Data_description& description,
+                    Probe_result& result, Fit_path path = Fit_path::fast);
+
+// Reference worker: probes first, first+step, … each fitted with ancova on
+// freshly built dense designs. Writes only its probes' pvalue, range and
+// group_mean entries.
+void probe_analysis_thread(Data_matrix* matrix, uint32_t first, uint32_t step,
+                           const Data_description* description, Probe_result* result);
+
+// FDR step: running maximum of m * p(r) / r over the ranked p-values below
+// 1.000001, capped at 1; written back by row. The matrix is not read.
+void fdr_range(Data_matrix* matrix, Probe_result& result, const Data_description& description);
+
+// One ranked entry of an FDR step: its Order key and the row it belongs to.
+struct Ranked_pvalue {
+    Order order;
+    uint32_t row;
+};
+
+// Sorts entries by their Order and returns, per entry in sorted order, its FDR
+// min(1, max over j <= r of m * p(j) / j). Shared by the probe and region steps.
+std::vector<double> running_max_fdr(std::vector<Ranked_pvalue>& entries);
+
+#endif

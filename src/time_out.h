@@ -1,0 +1,30 @@
+// Run control conventions shared by every stage: the time stamp that opens a
+// progress line, the progress line itself, whole-line messages that worker
+// threads may print concurrently, and the fan-out of a stage over n workers.
+#ifndef CIMBREL_TIME_OUT_H
+#define CIMBREL_TIME_OUT_H
+
+#include <cstdint>
+#include <boost/thread.hpp>
+
+// Writes "[%c]" of the local time (C locale form) to standard output, no line end.
+void time_out();
+
+// Progress line: the stamp directly followed by the title (which carries its
+// own leading blanks) and a line end. Main thread only.
+void progress(const char* title);
+
+// printf-style message written to standard output with a single call, so
+// lines from different workers never interleave; flushed.
+void message(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Runs worker(t, n) on n threads, t = 0 … n-1, and returns when all have
+// finished. Worker t takes the items t, t+n, t+2n, … of its stage.
+template <class Worker>
+void fan_out(uint32_t n, Worker worker) {
+    boost::thread_group group;
+    for (uint32_t t = 0; t < n; ++t) group.add_thread(new boost::thread(worker, t, n));
+    group.join_all();
+}
+
+#endif

@@ -1,0 +1,110 @@
+#include "test_util.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <regex>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+Temp_dir::Temp_dir() {
+    const char* base = getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/cimbrel_test_XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (mkdtemp(buffer.data()) == nullptr) {
+        perror("mkdtemp");
+        abort();
+    }
+    path_ = buffer.data();
+}
+
+Temp_dir::~Temp_dir() {
+    if (getenv("CIMBREL_KEEP_TMP") != nullptr) {
+        std::cerr << "kept " << path_ << "\n";
+        return;
+    }
+    std::string command = "rm -rf '" + path_ + "'";
+    if (system(command.c_str()) != 0) std::cerr << "could not remove " << path_ << "\n";
+}
+
+std::string read_text(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void write_text(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+bool file_exists(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+namespace {
+
+std::string slurp_fd(int fd) {
+    std::string text;
+    char buffer[65536];
+    ssize_t got;
+    while ((got = read(fd, buffer, sizeof(buffer))) > 0) text.append(buffer, static_cast<size_t>(got));
+    return text;
+}
+
+}  // namespace
+
+Run_result run_cimbrel(const std::vector<std::string>& args, const std::string& dir) {
+    Temp_dir capture;
+    std::string out_path = capture.file("out"), err_path = capture.file("err");
+    Run_result result;
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(dir.c_str()) != 0) _exit(127);
+        FILE* out = freopen(out_path.c_str(), "w", stdout);
+        FILE* err = freopen(err_path.c_str(), "w", stderr);
+        if (out == nullptr || err == nullptr) _exit(127);
+        std::vector<char*> argv;
+        std::string binary = CIMBREL_BINARY;
+        argv.push_back(&binary[0]);
+        std::vector<std::string> copies(args);
+        for (auto& a : copies) argv.push_back(&a[0]);
+        argv.push_back(nullptr);
+        execv(binary.c_str(), argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = read_text(out_path);
+    result.err = read_text(err_path);
+    return result;
+}
+
+std::string mask_time_stamps(const std::string& text) {
+    static const std::regex stamp(R"(\[[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]\d \d\d:\d\d:\d\d \d{4}\])");
+    return std::regex_replace(text, stamp, "[TIME]");
+}
+
+std::string capture_stdout(const std::function<void()>& body) {
+    fflush(stdout);
+    std::cout.flush();
+    Temp_dir capture;
+    std::string path = capture.file("stdout");
+    int saved = dup(fileno(stdout));
+    FILE* redirected = freopen(path.c_str(), "w", stdout);
+    if (redirected == nullptr) abort();
+    body();
+    fflush(stdout);
+    std::cout.flush();
+    dup2(saved, fileno(stdout));
+    close(saved);
+    clearerr(stdout);
+    return read_text(path);
+}
