@@ -26,10 +26,12 @@ void cgi_result_free(CGI_result& result);
 // Allocates the result (entries 2.0) for the regions of description, runs the
 // workers and the FDR step. With Fit_path::fast the region sums of squares
 // come from probe_result.fit; with Fit_path::reference each region is fitted
-// densely with ancova. Prints no progress line (the callers do).
+// densely with ancova. Prints no progress line of its own; fdr_title, when
+// given, is printed with progress() after the workers join, before the FDR step.
 void test_regions(Data_matrix* matrix, uint32_t thread_num, const Data_description& study,
                   CGI_result& result, const CGI_description& description,
-                  const Probe_result* probe_result, Fit_path path);
+                  const Probe_result* probe_result, Fit_path path,
+                  const char* fdr_title = nullptr);
 
 // Predefined-region stage: progress lines, then test_regions.
 void cgi_analysis(Data_matrix* matrix, uint32_t thread_num, const Data_description& study,

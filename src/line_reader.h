@@ -41,6 +41,8 @@ class Line_scanner {
 public:
     explicit Line_scanner(std::string_view line) : rest_(line) {}
     bool ok() const { return ok_; }
+    // The text not read yet.
+    std::string_view rest() const { return rest_; }
     // A maximal run of non-white characters.
     bool word(std::string& out);
     bool word(std::string_view& out);

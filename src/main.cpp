@@ -11,6 +11,7 @@
 #include "bed_file.h"
 #include "cgi_analysis.h"
 #include "dmr_analysis.h"
+#include "line_reader.h"
 #include "normalize.h"
 #include "parameter.h"
 #include "probe_analysis.h"
@@ -21,11 +22,11 @@
 namespace {
 
 // The region file is checked before any stage runs, so that a run that would
-// stop for it writes no result file at all.
+// stop for it stops at once and writes no result file at all.
 bool region_file_readable(const Parameter& options) {
-    if (!options.r1_on) return true;
-    std::vector<Bed> probe_regions;
-    return read_cgi(options.r1_file, probe_regions);
+    if (!options.r1_on || file_readable(options.r1_file)) return true;
+    printf("Error: cannot open file %s\n", options.r1_file.c_str());
+    return false;
 }
 
 }  // namespace
@@ -42,12 +43,12 @@ int main(int argc, char** argv) {
     CGI_result arbitrary_result;
 
     options = parameter_manipulate(argc, argv);
+    if (!region_file_readable(options)) return 1;
 
     Data_matrix* matrix = read_data(options.configure_file, description, options.covariable_num,
                                     options.thread_num, options);
     if (matrix == nullptr) return 1;
-    if (!read_probe_ann(options.probe_ann_file, points, probe_index_map) ||
-        !region_file_readable(options)) {
+    if (!read_probe_ann(options.probe_ann_file, points, probe_index_map)) {
         data_matrix_free(matrix);
         return 1;
     }

@@ -1,0 +1,183 @@
+// Benchmark driver: loads a study laid out like the bundled example (made by
+// cimbrel_generate), times every stage of a default run with the fast paths,
+// and times the reference implementations of the probe and region tests on
+// every k-th item (the same stride a worker uses), scaled to the whole stage,
+// so that both are measured side by side in one run. Not a test.
+//
+//   cimbrel_bench <study dir> [-n threads] [--covariable K] [--continuous]
+//                 [--probe-stride k] [--region-stride k]
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "bed_file.h"
+#include "cgi_analysis.h"
+#include "dmr_analysis.h"
+#include "normalize.h"
+#include "parameter.h"
+#include "probe_analysis.h"
+#include "read_file.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+template <class Body>
+double timed(Body body) {
+    auto start = Clock::now();
+    body();
+    return seconds_since(start);
+}
+
+double peak_rss_mb() {
+    struct rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024.0;
+}
+
+struct Options {
+    std::string dir;
+    uint32_t threads = 2;
+    uint32_t covariables = 1;
+    bool continuous = false;
+    uint32_t probe_stride = 50;
+    uint32_t region_stride = 50;
+};
+
+Options parse(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&]() { return i + 1 < argc ? std::string(argv[++i]) : std::string(); };
+        if (a == "-n") o.threads = std::stoul(value());
+        else if (a == "--covariable") o.covariables = std::stoul(value());
+        else if (a == "--continuous") o.continuous = true;
+        else if (a == "--probe-stride") o.probe_stride = std::stoul(value());
+        else if (a == "--region-stride") o.region_stride = std::stoul(value());
+        else o.dir = a;
+    }
+    if (o.dir.empty()) {
+        fprintf(stderr, "usage: cimbrel_bench <study dir> [-n threads] [--covariable K] [--continuous]"
+                        " [--probe-stride k] [--region-stride k]\n");
+        exit(2);
+    }
+    return o;
+}
+
+void row(const char* stage, double fast, double reference) {
+    if (reference > 0)
+        fprintf(stderr, "%-28s %10.3f s   reference %10.3f s (est.)   ratio %8.1fx\n", stage, fast,
+                reference, reference / fast);
+    else
+        fprintf(stderr, "%-28s %10.3f s\n", stage, fast);
+}
+
+// Times the reference region worker on every stride-th region, scaled up.
+double reference_regions(Data_matrix* matrix, const Data_description& study,
+                         const CGI_description& regions, uint32_t stride) {
+    if (regions.regions.empty()) return 0.0;
+    CGI_result scratch;
+    scratch.pvalue = gsl_vector_alloc(regions.regions.size());
+    scratch.fdr = gsl_vector_alloc(regions.regions.size());
+    gsl_vector_set_all(scratch.pvalue, 2.0);
+    double t = timed([&] { cgi_analysis_thread(matrix, 0, stride, &study, &regions, &scratch); });
+    cgi_result_free(scratch);
+    return t * stride;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o = parse(argc, argv);
+    if (chdir((o.dir + "/run").c_str()) != 0) {
+        fprintf(stderr, "cannot enter %s/run\n", o.dir.c_str());
+        return 2;
+    }
+    Parameter options;
+    options.thread_num = o.threads;
+    options.covariable_num = o.covariables;
+    options.continuous_on = o.continuous;
+    fflush(stdout);
+    // Stage messages go to /dev/null; the timings go to standard error.
+    if (freopen("/dev/null", "w", stdout) == nullptr) return 2;
+
+    Data_description study;
+    Data_matrix* matrix = nullptr;
+    double t_read = timed([&] {
+        matrix = read_data(options.configure_file, study, o.covariables, o.threads, options);
+    });
+    if (matrix == nullptr) {
+        fprintf(stderr, "study could not be read\n");
+        return 1;
+    }
+    std::vector<Point> points;
+    std::map<std::string, uint32_t> index_map;
+    double t_ann = timed([&] { read_probe_ann(options.probe_ann_file, points, index_map); });
+    double t_norm = timed([&] { normalize(matrix, o.threads, &study); });
+
+    Probe_result fast;
+    double t_probe = timed([&] { probe_analysis(matrix, o.threads, study, fast, Fit_path::fast); });
+    Probe_result reference;
+    double t_probe_ref = 0;
+    {
+        probe_analysis(matrix, 1, study, reference, Fit_path::fast);  // allocates the record
+        t_probe_ref = timed([&] {
+            probe_analysis_thread(matrix, 0, o.probe_stride, &study, &reference);
+        }) * o.probe_stride / o.threads;
+    }
+    double t_write = timed([&] { write_probe_result(study, fast, points, index_map, options); });
+
+    CGI_description islands;
+    CGI_result island_result;
+    double t_r1 = timed([&] {
+        read_cgi(options.r1_file, islands.regions);
+        cgi_probe(islands.regions, points, study, index_map, islands.region_probes);
+        cgi_analysis(matrix, o.threads, study, island_result, islands, &fast, Fit_path::fast);
+    });
+    double t_r1_ref = reference_regions(matrix, study, islands, o.region_stride) / o.threads;
+    double t_r1_write = timed([&] {
+        write_cgi_result(options, study, fast, points, index_map, island_result, islands);
+    });
+
+    CGI_description runs;
+    CGI_result run_result;
+    double t_r2 = timed([&] {
+        dmr_analysis(study, matrix, options, points, index_map, runs, run_result, &fast, Fit_path::fast);
+    });
+    double t_r2_ref = reference_regions(matrix, study, runs, o.region_stride) / o.threads;
+    double t_r2_write = timed([&] {
+        write_dmr_result(options, study, fast, points, index_map, run_result, runs);
+    });
+
+    fprintf(stderr, "study %s: %zu probes x %zu samples, %u threads, %zu islands, %zu runs\n",
+            o.dir.c_str(), matrix->logit->size1, matrix->logit->size2, o.threads,
+            islands.regions.size(), runs.regions.size());
+    row("read data", t_read, 0);
+    row("read annotation", t_ann, 0);
+    row("normalize", t_norm, 0);
+    row("probe tests", t_probe, t_probe_ref);
+    row("write probes", t_write, 0);
+    row("predefined regions", t_r1, t_r1_ref);
+    row("write predefined", t_r1_write, 0);
+    row("arbitrary regions", t_r2, t_r2_ref);
+    row("write arbitrary", t_r2_write, 0);
+    fprintf(stderr, "peak resident memory %.0f MB\n", peak_rss_mb());
+
+    cgi_result_free(run_result);
+    cgi_result_free(island_result);
+    probe_result_free(reference);
+    probe_result_free(fast);
+    data_matrix_free(matrix);
+    return 0;
+}

@@ -1,0 +1,251 @@
+#include "ancova.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include <gsl/gsl_cdf.h>
+#include <gsl/gsl_multifit.h>
+
+#include "time_out.h"
+
+namespace {
+
+constexpr double untested = 2.0;
+
+// Rank cut-off shared by both fitting routes. A column whose part outside the
+// span of the columns already taken is at most 1e-10 of its own length (or a
+// singular value at most 1e-10 of the largest, after the columns are scaled
+// to unit length) is numerically a combination of the others. Rounding leaves
+// remainders of about 1e-16 x sqrt(n) for exactly dependent columns, such as
+// a duplicated covariable, so the cut sits far above that and far below any
+// design worth fitting.
+constexpr double rank_tolerance = 1e-10;
+
+// Rounding level of a residual sum of squares. The computed residual vector is
+// accurate to about (a few thousand) x eps x |y|, so a sum of squares is
+// uncertain by noise_scale * sqrt(rss * yy) + noise_scale^2 * yy. Anything
+// within that of zero is zero: a constant response (or one the reduced model
+// fits exactly) then gives no test, and a full model that adds nothing gives
+// p = 1 exactly, rather than F values made of rounding noise. 2^20 eps
+// (2.3e-10) leaves room for moderately ill-conditioned covariables; a real
+// methylation response never has a relative residual that small.
+constexpr double noise_scale = 1048576.0 * std::numeric_limits<double>::epsilon();
+
+bool all_finite(const double* values, size_t count, size_t stride) {
+    for (size_t i = 0; i < count; ++i) {
+        if (!std::isfinite(values[i * stride])) return false;
+    }
+    return true;
+}
+
+bool matrix_finite(const gsl_matrix* x) {
+    for (size_t i = 0; i < x->size1; ++i) {
+        if (!all_finite(x->data + i * x->tda, x->size2, 1)) return false;
+    }
+    return true;
+}
+
+double sum_of_squares(const gsl_vector* y) {
+    double sum = 0.0;
+    for (size_t i = 0; i < y->size; ++i) sum += gsl_vector_get(y, i) * gsl_vector_get(y, i);
+    return sum;
+}
+
+// Least-squares residual sum of squares of y on the columns of x by GSL's
+// SVD fit (n > columns > 0 is the caller's guarantee). The fit keeps only
+// singular values above rank_tolerance: with the default cut-off at machine
+// precision a near-duplicate covariable keeps a rounding-level singular
+// value, and the fit then goes badly wrong. The sum is recomputed from the
+// residual y - Xc, since GSL's own chi-square is not the least-squares
+// minimum once a singular value has been dropped.
+double svd_rss(const gsl_matrix* x, const gsl_vector* y) {
+    const size_t n = x->size1, p = x->size2;
+    gsl_multifit_linear_workspace* work = gsl_multifit_linear_alloc(n, p);
+    gsl_vector* coefficients = gsl_vector_alloc(p);
+    gsl_matrix* covariance = gsl_matrix_alloc(p, p);
+    double chisq = 0.0;
+    size_t rank = 0;
+    gsl_multifit_linear_tsvd(x, y, rank_tolerance, coefficients, covariance, &chisq, &rank, work);
+    double rss = 0.0;
+    for (size_t i = 0; i < n; ++i) {
+        double residual = gsl_vector_get(y, i);
+        for (size_t j = 0; j < p; ++j) {
+            residual -= gsl_matrix_get(x, i, j) * gsl_vector_get(coefficients, j);
+        }
+        rss += residual * residual;
+    }
+    gsl_vector_free(coefficients);
+    gsl_matrix_free(covariance);
+    gsl_multifit_linear_free(work);
+    return rss;
+}
+
+// Residual sum of squares of a design that may have no column at all.
+double design_rss(const gsl_matrix* x, const gsl_vector* y, double yy) {
+    return x->size2 == 0 ? yy : svd_rss(x, y);
+}
+
+// Column-major n x p matrix a, reduced in place by Householder QR with column
+// pivoting. Columns are chosen by the largest remaining length relative to
+// their original length (the pivot order of the column-scaled design), so the
+// rank decision does not depend on the units of a covariable. On return the
+// first `rank` columns hold the reflectors v_k (rows k..n-1), beta[k] their
+// factors, perm the column order; b, when given, is overwritten by Q'b.
+// norms needs 2p entries.
+size_t pivoted_qr(double* a, size_t n, size_t p, double* b, double* beta, double* norms,
+                  size_t* perm) {
+    double* original = norms + p;
+    for (size_t j = 0; j < p; ++j) {
+        perm[j] = j;
+        double sum = 0.0;
+        for (size_t i = 0; i < n; ++i) sum += a[j * n + i] * a[j * n + i];
+        original[j] = sum;
+    }
+    size_t rank = 0;
+    for (size_t k = 0; k < std::min(n, p); ++k) {
+        size_t best = p;
+        double best_ratio = rank_tolerance * rank_tolerance;
+        for (size_t j = k; j < p; ++j) {
+            double sum = 0.0;
+            for (size_t i = k; i < n; ++i) sum += a[j * n + i] * a[j * n + i];
+            norms[j] = sum;
+            if (original[j] > 0.0 && sum > best_ratio * original[j]) {
+                best = j;
+                best_ratio = sum / original[j];
+            }
+        }
+        if (best == p) break;
+        if (best != k) {
+            std::swap_ranges(a + k * n, a + (k + 1) * n, a + best * n);
+            std::swap(norms[k], norms[best]);
+            std::swap(original[k], original[best]);
+            std::swap(perm[k], perm[best]);
+        }
+        double* v = a + k * n;
+        // v = x - alpha e_k with alpha = -sign(x_k) |x|, so that H x = alpha e_k
+        // and |v|^2 = 2 (|x|^2 + |x| |x_k|) suffers no cancellation.
+        const double length = std::sqrt(norms[k]);
+        const double lead = v[k];
+        v[k] = lead > 0.0 ? lead + length : lead - length;
+        beta[k] = 1.0 / (norms[k] + length * std::fabs(lead));
+        auto reflect = [&](double* c) {
+            double s = 0.0;
+            for (size_t i = k; i < n; ++i) s += v[i] * c[i];
+            s *= beta[k];
+            for (size_t i = k; i < n; ++i) c[i] -= s * v[i];
+        };
+        for (size_t j = k + 1; j < p; ++j) reflect(a + j * n);
+        if (b != nullptr) reflect(b);
+        rank = k + 1;
+    }
+    return rank;
+}
+
+// Copies the row-major n x p design into column-major storage.
+void to_column_major(const double* x, size_t n, size_t p, double* a) {
+    for (size_t i = 0; i < n; ++i) {
+        for (size_t j = 0; j < p; ++j) a[j * n + i] = x[i * p + j];
+    }
+}
+
+}  // namespace
+
+double f_test_pvalue(double rss_reduced, double rss_full, double yy, uint32_t d1, uint32_t d2) {
+    if (d1 == 0 || d2 == 0) return untested;
+    if (!std::isfinite(rss_reduced) || !std::isfinite(rss_full) || !std::isfinite(yy)) return untested;
+    const double floor_level = noise_scale * noise_scale * std::max(yy, 0.0);
+    if (rss_reduced <= floor_level) rss_reduced = 0.0;
+    if (rss_full <= floor_level) rss_full = 0.0;
+    double gain = rss_reduced - rss_full;
+    if (gain <= noise_scale * std::sqrt(rss_reduced * std::max(yy, 0.0)) + floor_level) gain = 0.0;
+    if (rss_full == 0.0) return gain > 0.0 ? 0.0 : untested;  // exact full fit, or 0/0
+    if (gain == 0.0) return 1.0;
+    const double f = (gain / static_cast<double>(d1)) / (rss_full / static_cast<double>(d2));
+    const double p = gsl_cdf_fdist_Q(f, static_cast<double>(d1), static_cast<double>(d2));
+    // The incomplete beta function gives up (NaN) for degrees of freedom near
+    // a million; such a test is reported as not made rather than as a number.
+    return p >= 0.0 && p <= 1.0 ? p : untested;
+}
+
+double ancova(const gsl_vector* observations, const gsl_matrix* reduced, const gsl_matrix* full) {
+    if (observations == nullptr || reduced == nullptr || full == nullptr ||
+        reduced->size1 != observations->size || full->size1 != observations->size) {
+        message("Error: non consistent observation number in linear regression!\n");
+        return untested;
+    }
+    const size_t n = observations->size;
+    if (n <= full->size2) {
+        message("Warning: too few observations in linear regression.\n");
+        return untested;
+    }
+    // Nothing to test (a single group), or nothing that can be fitted: GSL's
+    // SVD would loop on values that are not numbers.
+    if (full->size2 <= reduced->size2) return untested;
+    if (!all_finite(observations->data, n, observations->stride) || !matrix_finite(reduced) ||
+        !matrix_finite(full)) {
+        return untested;
+    }
+    const double yy = sum_of_squares(observations);
+    const double rss_reduced = design_rss(reduced, observations, yy);
+    const double rss_full = design_rss(full, observations, yy);
+    const size_t d1 = full->size2 - reduced->size2;
+    const size_t d2 = n - full->size2;
+    if (d1 > UINT32_MAX || d2 > UINT32_MAX) return untested;
+    return f_test_pvalue(rss_reduced, rss_full, yy, static_cast<uint32_t>(d1),
+                         static_cast<uint32_t>(d2));
+}
+
+double least_squares_rss(const double* x, size_t n, size_t p, const double* y, Lsq_workspace& ws) {
+    if (n == 0) return 0.0;
+    if (ws.a.size() < n * p) ws.a.resize(n * p);
+    if (ws.r.size() < n) ws.r.resize(n);
+    if (ws.tau.size() < 3 * p) ws.tau.resize(3 * p);
+    if (ws.perm.size() < p) ws.perm.resize(p);
+    to_column_major(x, n, p, ws.a.data());
+    std::copy(y, y + n, ws.r.begin());
+    const size_t rank =
+        pivoted_qr(ws.a.data(), n, p, ws.r.data(), ws.tau.data(), ws.tau.data() + p, ws.perm.data());
+    double rss = 0.0;
+    for (size_t i = rank; i < n; ++i) rss += ws.r[i] * ws.r[i];
+    return rss;
+}
+
+Projector::Projector(const double* x, size_t n, size_t p) : n_(n) {
+    if (n == 0) return;
+    std::vector<double> a(n * p), beta(p), norms(2 * p);
+    std::vector<size_t> perm(p);
+    to_column_major(x, n, p, a.data());
+    rank_ = pivoted_qr(a.data(), n, p, nullptr, beta.data(), norms.data(), perm.data());
+    // Q e_j = H_0 H_1 ... H_{rank-1} e_j, applied from the last reflector on.
+    q_.assign(n * rank_, 0.0);
+    std::vector<double> column(n);
+    for (size_t j = 0; j < rank_; ++j) {
+        std::fill(column.begin(), column.end(), 0.0);
+        column[j] = 1.0;
+        for (size_t k = rank_; k-- > 0;) {
+            const double* v = a.data() + k * n;
+            double s = 0.0;
+            for (size_t i = k; i < n; ++i) s += v[i] * column[i];
+            s *= beta[k];
+            for (size_t i = k; i < n; ++i) column[i] -= s * v[i];
+        }
+        for (size_t i = 0; i < n; ++i) q_[i * rank_ + j] = column[i];
+    }
+}
+
+double Projector::rss(const double* y, double* scratch) const {
+    std::fill(scratch, scratch + rank_, 0.0);
+    for (size_t i = 0; i < n_; ++i) {
+        const double* q = q_.data() + i * rank_;
+        for (size_t k = 0; k < rank_; ++k) scratch[k] += q[k] * y[i];
+    }
+    double rss = 0.0;
+    for (size_t i = 0; i < n_; ++i) {
+        const double* q = q_.data() + i * rank_;
+        double residual = y[i];
+        for (size_t k = 0; k < rank_; ++k) residual -= q[k] * scratch[k];
+        rss += residual * residual;
+    }
+    return rss;
+}

@@ -1,0 +1,159 @@
+#include "bed_file.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string_view>
+
+#include "line_reader.h"
+
+bool Point::operator<(const Point& other) const {
+    int order = chr.compare(other.chr);
+    return order < 0 || (order == 0 && loc < other.loc);
+}
+
+bool Point::operator<(const Bed& region) const { return region > *this; }
+bool Point::operator==(const Bed& region) const { return region == *this; }
+bool Point::operator>(const Bed& region) const { return region < *this; }
+
+bool Bed::operator<(const Bed& other) const {
+    int order = chr.compare(other.chr);
+    if (order != 0) return order < 0;
+    if (start != other.start) return start < other.start;
+    return end < other.end;
+}
+
+namespace {
+
+// The line as echoed in a format warning: without its line end.
+std::string_view without_line_end(std::string_view line) {
+    if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+    return line;
+}
+
+bool is_comment(std::string_view line) { return !line.empty() && line.front() == '#'; }
+
+// Fields of an annotation line: identifier, chromosome, position, annotation.
+// A missing field, a position that is not a number and position 0 all fail.
+bool parse_probe_line(std::string_view line, Point& point) {
+    Line_scanner scanner(line);
+    scanner.word(point.id);
+    scanner.word(point.chr);
+    scanner.number(point.loc);
+    scanner.word(point.ann);
+    return scanner.ok() && point.loc != 0;
+}
+
+// Fields of a region line: chromosome, start, end, name.
+bool parse_region_line(std::string_view line, Bed& region) {
+    Line_scanner scanner(line);
+    scanner.word(region.chr);
+    scanner.number(region.start);
+    scanner.number(region.end);
+    scanner.word(region.name);
+    return scanner.ok();
+}
+
+// The annotation records of the study's probes, one per probe (the record the
+// probe index map points to), in annotation order. Both maps are ordered by
+// identifier, so one merge pass pairs them.
+std::vector<Point> study_points(const std::vector<Point>& points, const Data_description& description,
+                                const std::map<std::string, uint32_t>& probe_index_map) {
+    const auto& study = description.probe_index.id_to_index;
+    std::vector<uint32_t> rows;
+    auto s = study.begin();
+    auto a = probe_index_map.begin();
+    while (s != study.end() && a != probe_index_map.end()) {
+        int order = s->first.compare(a->first);
+        if (order < 0) {
+            ++s;
+        } else if (order > 0) {
+            ++a;
+        } else {
+            if (a->second < points.size()) rows.push_back(a->second);
+            ++s;
+            ++a;
+        }
+    }
+    std::sort(rows.begin(), rows.end());
+    std::vector<Point> probes;
+    probes.reserve(rows.size());
+    for (uint32_t row : rows) probes.push_back(points[row]);
+    return probes;
+}
+
+}  // namespace
+
+bool read_probe_ann(const std::string& file, std::vector<Point>& points,
+                    std::map<std::string, uint32_t>& probe_index_map) {
+    points.clear();
+    Line_reader reader;
+    if (!reader.open(file)) {
+        printf("Error: cannot open file %s\n", file.c_str());
+        return false;
+    }
+    std::string_view line;
+    Point point;
+    while (reader.next(line)) {
+        if (is_comment(line)) continue;
+        if (parse_probe_line(line, point)) {
+            points.push_back(point);
+        } else {
+            std::string_view shown = without_line_end(line);
+            printf("Warnning: wrong format encountered when reading probe annotation\n"
+                   "Wrong sentence is: %.*s\n",
+                   static_cast<int>(shown.size()), shown.data());
+        }
+    }
+    std::sort(points.begin(), points.end());
+    for (size_t i = 0; i < points.size(); ++i) {
+        probe_index_map.emplace(points[i].id, static_cast<uint32_t>(i));
+    }
+    return true;
+}
+
+bool read_cgi(std::string file, std::vector<Bed>& regions) {
+    regions.clear();
+    Line_reader reader;
+    if (!reader.open(file)) {
+        printf("Error: cannot open file %s\n", file.c_str());
+        return false;
+    }
+    std::string_view line;
+    Bed region;
+    while (reader.next(line)) {
+        if (is_comment(line)) continue;
+        if (parse_region_line(line, region)) {
+            regions.push_back(region);
+        } else {
+            std::string_view shown = without_line_end(line);
+            printf("Warning: wrong format encountered when reading bed file\n"
+                   "wrong sentence is: %.*s\n",
+                   static_cast<int>(shown.size()), shown.data());
+        }
+    }
+    std::sort(regions.begin(), regions.end());
+    return true;
+}
+
+// One merge sweep over the sorted regions and the sorted study probes; the
+// probe cursor j never moves back. A probe is recorded for the first region,
+// in region order, that contains it: once recorded it is behind the cursor,
+// so a later overlapping or nested region cannot take it again.
+void cgi_probe(const std::vector<Bed>& regions, const std::vector<Point>& points,
+               const Data_description& description,
+               const std::map<std::string, uint32_t>& probe_index_map,
+               std::map<uint32_t, std::vector<std::string>>& region_probes) {
+    std::vector<Point> probes = study_points(points, description, probe_index_map);
+    size_t j = 0;
+    for (size_t i = 0; i < regions.size() && j < probes.size(); ++i) {
+        const Bed& region = regions[i];
+        if (region < probes[j]) continue;  // region ends before the probe
+        bool contains = region == probes[j];
+        if (contains) region_probes[static_cast<uint32_t>(i)].push_back(probes[j].id);
+        // From here on the probe either lies before the region or inside it;
+        // the walk stops at the first probe beyond the region's end.
+        for (++j; j < probes.size() && !(region < probes[j]); ++j) {
+            if (region == probes[j]) region_probes[static_cast<uint32_t>(i)].push_back(probes[j].id);
+        }
+    }
+}

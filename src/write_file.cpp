@@ -1,0 +1,313 @@
+// Result output. The probe writer lists the probes that pass both reporting
+// thresholds with their group means and position, and draws the group means
+// into one BedGraph track per group. The two region writers are one
+// procedure: a table of the reported regions and, per group, a track of the
+// probes of those regions sorted by chromosome and position.
+#include "write_file.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "time_out.h"
+
+namespace {
+
+// Tolerance added to both reporting thresholds.
+constexpr double threshold_margin = 1e-10;
+// A probe's group mean goes into a region track only below this (2.0 = no mean).
+constexpr double region_mean_limit = 1.000001;
+// Output goes through a large buffer: at 850K probes small writes dominate.
+constexpr size_t file_buffer_size = size_t(1) << 20;
+
+// A file opened for writing (created or replaced) through a large buffer.
+class Output_file {
+public:
+    explicit Output_file(std::string path) : path_(std::move(path)) {
+        file_ = fopen(path_.c_str(), "w");
+        if (file_ != nullptr) setvbuf(file_, nullptr, _IOFBF, file_buffer_size);
+    }
+    ~Output_file() { close(); }
+    Output_file(const Output_file&) = delete;
+    Output_file& operator=(const Output_file&) = delete;
+
+    bool is_open() const { return file_ != nullptr; }
+    FILE* get() const { return file_; }
+    const std::string& path() const { return path_; }
+
+    // Flushes and closes. False after a message when not everything reached
+    // the file (a full disk, for example), so no lost data is reported as written.
+    bool close() {
+        if (file_ == nullptr) return true;
+        bool ok = !ferror(file_);
+        ok = (fclose(file_) == 0) && ok;
+        file_ = nullptr;
+        if (!ok) message("Error: cannot write file %s\n", path_.c_str());
+        return ok;
+    }
+
+private:
+    std::string path_;
+    FILE* file_ = nullptr;
+};
+
+bool reported(double pvalue, double fdr, const Parameter& options) {
+    return pvalue < options.pvalue_threshold + threshold_margin &&
+           fdr < options.fdr_threshold + threshold_margin;
+}
+
+// BedGraph line of one probe: start = position, end = position + 1 (computed
+// wide, so the last 32-bit position does not wrap to an end of 0).
+void write_track_line(FILE* track, const std::string& chr, uint32_t loc, double value) {
+    fprintf(track, "%s\t%u\t%llu\t%lf\n", chr.c_str(), loc,
+            static_cast<unsigned long long>(loc) + 1ULL, value);
+}
+
+std::vector<std::string> group_names(const Data_description& description) {
+    std::vector<std::string> names;
+    for (uint32_t g = 0; g < description.group_index.size(); ++g) {
+        names.push_back(description.group_index.get(g));
+    }
+    return names;
+}
+
+std::string track_name(const std::string& prefix, const std::string& group) {
+    return prefix + "_" + group + ".BedGraph";
+}
+
+// The annotation record of a probe, or null when it has none.
+const Point* annotation_of(const std::string& id, const std::vector<Point>& points,
+                           const std::map<std::string, uint32_t>& probe_index_map) {
+    auto found = probe_index_map.find(id);
+    if (found == probe_index_map.end() || found->second >= points.size()) return nullptr;
+    return &points[found->second];
+}
+
+// group_mean(row, g), or 2.0 (no mean) where the matrix has no such entry.
+double group_mean(const Probe_result& result, uint32_t row, uint32_t g) {
+    const gsl_matrix* means = result.group_mean;
+    if (means == nullptr || row >= means->size1 || g >= means->size2) return 2.0;
+    return gsl_matrix_get(means, row, g);
+}
+
+bool close_all(std::vector<std::unique_ptr<Output_file>>& files) {
+    bool ok = true;
+    for (auto& file : files) ok = file->close() && ok;
+    return ok;
+}
+
+// ---- probe table and tracks ----
+
+void write_probe_header(FILE* table, const std::vector<std::string>& groups) {
+    fputs("ID\tPvalue\tFDR\tRange\t", table);
+    for (const std::string& group : groups) fprintf(table, "%s\t", group.c_str());
+    fputs("CHR\tLOC\tANN\n", table);
+}
+
+// Opens every group track; one that cannot be opened is reported and left
+// null, and the others are still written.
+bool open_probe_tracks(const std::string& prefix, const std::vector<std::string>& groups,
+                       std::vector<std::unique_ptr<Output_file>>& tracks) {
+    bool ok = true;
+    for (const std::string& group : groups) {
+        auto track = std::make_unique<Output_file>(track_name(prefix, group));
+        if (!track->is_open()) {
+            message("Error: can not open file %s\n", track->path().c_str());
+            ok = false;
+        }
+        tracks.push_back(std::move(track));
+    }
+    return ok;
+}
+
+// Number of probes every result member holds an entry for.
+size_t probe_count(const Probe_result& result) {
+    if (result.pvalue == nullptr || result.fdr == nullptr || result.range == nullptr) return 0;
+    return std::min({result.pvalue->size, result.fdr->size, result.range->size});
+}
+
+void write_probe_row(FILE* table, const std::vector<std::unique_ptr<Output_file>>& tracks,
+                     const std::string& id, uint32_t row, const Point& point,
+                     const Probe_result& result) {
+    fprintf(table, "%s\t%g\t%g\t%g\t", id.c_str(), gsl_vector_get(result.pvalue, row),
+            gsl_vector_get(result.fdr, row), gsl_vector_get(result.range, row));
+    for (uint32_t g = 0; g < tracks.size(); ++g) {
+        const double mean = group_mean(result, row, g);
+        if (!(mean > 0)) {
+            fputs("-\t", table);
+            continue;
+        }
+        fprintf(table, "%g\t", mean);
+        if (tracks[g]->is_open()) write_track_line(tracks[g]->get(), point.chr, point.loc, mean);
+    }
+    fprintf(table, "%s\t%u\t%s\n", point.chr.c_str(), point.loc, point.ann.c_str());
+}
+
+// ---- region tables and tracks ----
+
+// What tells the predefined and the arbitrary region writer apart.
+struct Region_output {
+    const char* title;
+    std::string table;
+    std::string prefix;
+};
+
+// Track values of one group: (chromosome, position) -> value, the first value
+// of a position kept.
+using Track_values = std::map<std::pair<std::string, uint32_t>, double>;
+
+// Opens every group track; stops at the first one that cannot be opened.
+bool open_region_tracks(const std::string& prefix, const std::vector<std::string>& groups,
+                        std::vector<std::unique_ptr<Output_file>>& tracks) {
+    for (const std::string& group : groups) {
+        auto track = std::make_unique<Output_file>(track_name(prefix, group));
+        if (!track->is_open()) {
+            message("Error: cannot open file %s\n", track->path().c_str());
+            return false;
+        }
+        tracks.push_back(std::move(track));
+    }
+    return true;
+}
+
+// PROBE: every identifier followed by a comma; ANNOTATION: the annotation of
+// the probe at list position floor(n / 2), empty when it has none.
+void write_region_row(FILE* table, const Bed& region, double pvalue, double fdr,
+                      const std::vector<std::string>& ids, const std::vector<Point>& points,
+                      const std::map<std::string, uint32_t>& probe_index_map) {
+    fprintf(table, "%s\t%u\t%u\t%s\t%g\t%g\t", region.chr.c_str(), region.start, region.end,
+            region.name.c_str(), pvalue, fdr);
+    for (const std::string& id : ids) fprintf(table, "%s,", id.c_str());
+    const Point* middle =
+        ids.empty() ? nullptr : annotation_of(ids[ids.size() / 2], points, probe_index_map);
+    fprintf(table, "\t%s\n", middle != nullptr ? middle->ann.c_str() : "");
+}
+
+// Adds the probes of one reported region to the group tracks. A probe that is
+// not a study probe or has no annotation is skipped: never another probe's value.
+void collect_region_probes(const std::vector<std::string>& ids, const Data_description& description,
+                           const Probe_result& probe_result, const std::vector<Point>& points,
+                           const std::map<std::string, uint32_t>& probe_index_map,
+                           std::vector<Track_values>& values) {
+    for (const std::string& id : ids) {
+        uint32_t row = 0;
+        const Point* point = annotation_of(id, points, probe_index_map);
+        if (!description.probe_index.find(id, row) || point == nullptr) continue;
+        for (uint32_t g = 0; g < values.size(); ++g) {
+            const double mean = group_mean(probe_result, row, g);
+            if (mean < region_mean_limit) values[g].emplace(std::make_pair(point->chr, point->loc), mean);
+        }
+    }
+}
+
+const std::vector<std::string>* region_probe_list(const CGI_description& regions, size_t i) {
+    static const std::vector<std::string> none;
+    auto found = regions.region_probes.find(static_cast<uint32_t>(i));
+    return found == regions.region_probes.end() ? &none : &found->second;
+}
+
+// Table rows of the reported regions, in region order; fills the track values.
+void write_region_rows(FILE* table, const Parameter& options, const Data_description& description,
+                       const Probe_result& probe_result, const std::vector<Point>& points,
+                       const std::map<std::string, uint32_t>& probe_index_map,
+                       const CGI_result& result, const CGI_description& regions,
+                       std::vector<Track_values>& values) {
+    if (result.pvalue == nullptr || result.fdr == nullptr) return;  // no region
+    const size_t count =
+        std::min({regions.regions.size(), result.pvalue->size, result.fdr->size});
+    for (size_t i = 0; i < count; ++i) {
+        const double p = gsl_vector_get(result.pvalue, i);
+        const double q = gsl_vector_get(result.fdr, i);
+        if (!reported(p, q, options)) continue;
+        const std::vector<std::string>& ids = *region_probe_list(regions, i);
+        write_region_row(table, regions.regions[i], p, q, ids, points, probe_index_map);
+        collect_region_probes(ids, description, probe_result, points, probe_index_map, values);
+    }
+}
+
+bool write_region_result(const Region_output& output, const Parameter& options,
+                         const Data_description& description, const Probe_result& probe_result,
+                         const std::vector<Point>& points,
+                         const std::map<std::string, uint32_t>& probe_index_map,
+                         const CGI_result& result, const CGI_description& regions) {
+    progress(output.title);
+    Output_file table(output.table);
+    if (!table.is_open()) {
+        message("Error: cannot open file %s\n", output.table.c_str());
+        return false;
+    }
+    const std::vector<std::string> groups = group_names(description);
+    std::vector<std::unique_ptr<Output_file>> tracks;
+    if (!open_region_tracks(output.prefix, groups, tracks)) {
+        close_all(tracks);
+        table.close();
+        return false;
+    }
+    fputs("CHR\tSTART\tEND\tNAME\tPVALUE\tFDR\tPROBE\tANNOTATION\n", table.get());
+    std::vector<Track_values> values(groups.size());
+    write_region_rows(table.get(), options, description, probe_result, points, probe_index_map,
+                      result, regions, values);
+    for (size_t g = 0; g < groups.size(); ++g) {
+        for (const auto& [key, value] : values[g]) {
+            write_track_line(tracks[g]->get(), key.first, key.second, value);
+        }
+    }
+    bool ok = table.close();
+    return close_all(tracks) && ok;
+}
+
+}  // namespace
+
+bool write_probe_result(const Data_description& description, const Probe_result& result,
+                        const std::vector<Point>& points,
+                        const std::map<std::string, uint32_t>& probe_index_map,
+                        const Parameter& options) {
+    progress("     Write probe analysis result");
+    Output_file table(options.probe_out_file);
+    if (!table.is_open()) {
+        message("Error: cannot open file %s\n", options.probe_out_file.c_str());
+        return false;
+    }
+    const std::vector<std::string> groups = group_names(description);
+    write_probe_header(table.get(), groups);
+    std::vector<std::unique_ptr<Output_file>> tracks;
+    bool ok = open_probe_tracks(options.probe_prefix, groups, tracks);
+    const size_t count = probe_count(result);
+    // Rows in probe order: the registry's index order is the matrix row order.
+    for (const auto& [row, id] : description.probe_index.index_to_id) {
+        if (row >= count) break;
+        const Point* point = annotation_of(id, points, probe_index_map);
+        if (point == nullptr) continue;
+        if (options.nosnp && !id.empty() && id[0] == 'r') continue;
+        if (!reported(gsl_vector_get(result.pvalue, row), gsl_vector_get(result.fdr, row), options)) {
+            continue;
+        }
+        write_probe_row(table.get(), tracks, id, row, *point, result);
+    }
+    ok = table.close() && ok;
+    return close_all(tracks) && ok;
+}
+
+bool write_cgi_result(const Parameter& options, const Data_description& description,
+                      const Probe_result& probe_result, const std::vector<Point>& points,
+                      const std::map<std::string, uint32_t>& probe_index_map,
+                      const CGI_result& result, const CGI_description& regions) {
+    const Region_output output{"     Writing predefined region result", options.r1_out_file,
+                               options.r1_prefix};
+    return write_region_result(output, options, description, probe_result, points,
+                               probe_index_map, result, regions);
+}
+
+bool write_dmr_result(const Parameter& options, const Data_description& description,
+                      const Probe_result& probe_result, const std::vector<Point>& points,
+                      const std::map<std::string, uint32_t>& probe_index_map,
+                      const CGI_result& result, const CGI_description& regions) {
+    const Region_output output{"     Writing arbitrary region result", options.r2_out_file,
+                               options.r2_prefix};
+    return write_region_result(output, options, description, probe_result, points,
+                               probe_index_map, result, regions);
+}

@@ -1,0 +1,147 @@
+// The command line as a user meets it: the built program is run and its
+// standard output and exit status are compared byte for byte. A rejected
+// command line prints one message, then the usage text, and exits with -1,
+// which a shell sees as 255.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "test_util.h"
+
+namespace {
+
+const std::string usage_text =
+    "Cimbrel 1.2.1\n"
+    "\n"
+    "Usage:\n"
+    "-h --help                                                print this help info\n"
+    "\n"
+    "<optional steps choice>\n"
+    "--continuous                                             analyze relationship with continous variable rather than group\n"
+    "--nosnp                                                  filter out probes containing genomic variance\n"
+    "--normalize-off                                          do not normalize the raw betas\n"
+    "--r1-off                                                 do not analyze predefined region\n"
+    "--r2-off                                                 do not analyze arbitrary region\n"
+    "\n"
+    "<threshold choice>\n"
+    "-n --thread                   [int]                      set threads number\n"
+    "-p --pvalue                   [double]                   set p value threshold\n"
+    "-q --fdr                      [double]                   set fdr threshold\n"
+    "\n"
+    "<basic function configuration>\n"
+    "-c --configure                [string]                   configure file\n"
+    "--covariable                  [int]                      covariable number\n"
+    "--probe                       [string]                   probe annotation file\n"
+    "--probe-prefix                [string]                   probe BedGraph result file prefix\n"
+    "\n"
+    "<predefined region configuration>\n"
+    "--r1                          [string]                   predefined region file\n"
+    "--r1-prefix                   [string]                   predefined region Bedgraph result file prefix\n"
+    "\n"
+    "<arbitrary region configuration>\n"
+    "--r2-prefix                   [string]                   arbitrary region Bedgraph result file prefix\n";
+
+// Runs the program in a fresh empty folder, so that an accepted command line
+// finds no study and writes nothing that outlives the test.
+Run_result run_in_empty_dir(const std::vector<std::string>& args) {
+    Temp_dir dir;
+    return run_cimbrel(args, dir.path());
+}
+
+void expect_rejected(const std::vector<std::string>& args, const std::string& message) {
+    Run_result result = run_in_empty_dir(args);
+    EXPECT_EQ(result.status, 255) << args.front();
+    EXPECT_EQ(result.out, message + usage_text) << args.front();
+    EXPECT_EQ(result.err, "");
+}
+
+}  // namespace
+
+TEST(command_line, usage_text_has_29_lines_in_three_columns) {
+    size_t lines = 0, start = 0;
+    for (size_t end; (end = usage_text.find('\n', start)) != std::string::npos; start = end + 1) {
+        std::string line = usage_text.substr(start, end - start);
+        ++lines;
+        if (line.empty() || line[0] != '-') continue;
+        EXPECT_TRUE(line.size() > 57 && line[56] == ' ' && line[57] != ' ') << line;
+        EXPECT_TRUE(line[30] == '[' || line.compare(29, 28, std::string(28, ' ')) == 0) << line;
+    }
+    EXPECT_EQ(lines, 29u);
+}
+
+TEST(command_line, help_prints_usage_and_exits_0) {
+    for (const char* word : {"-h", "--help"}) {
+        Run_result result = run_in_empty_dir({word});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out, usage_text);
+        EXPECT_EQ(result.err, "");
+    }
+}
+
+TEST(command_line, no_arguments_prints_usage_and_exits_255) {
+    expect_rejected({}, "");
+}
+
+TEST(command_line, help_after_valid_options_wins_and_ends_parsing) {
+    Run_result result = run_in_empty_dir({"-n", "2", "--nosnp", "-h", "--bogus", "-n", "0"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, usage_text);
+}
+
+TEST(command_line, error_before_help_wins) {
+    expect_rejected({"--bogus", "-h"}, "Unrecognized parameter --bogus\n");
+    expect_rejected({"-n", "0", "--help"}, "Invalid nproc value 0\n");
+}
+
+TEST(command_line, refused_values_name_the_value_as_typed) {
+    expect_rejected({"-n", "0"}, "Invalid nproc value 0\n");
+    expect_rejected({"--thread", "abc"}, "Invalid nproc value abc\n");
+    expect_rejected({"-p", "1.02"}, "Invalid pvalue 1.02\n");
+    expect_rejected({"--pvalue", "abc"}, "Invalid pvalue abc\n");
+    expect_rejected({"-p", "-0.5"}, "Invalid pvalue -0.5\n");
+    expect_rejected({"-q", "-0.1"}, "Invalid fdr value -0.1\n");
+    expect_rejected({"--fdr", "1.5x"}, "Invalid fdr value 1.5x\n");
+    expect_rejected({"--covariable", "x"}, "Invalid range value x\n");
+    expect_rejected({"--probe-prefix", ""}, "Invalid file name\n");
+    expect_rejected({"--probe-prefix", " \t"}, "Invalid file name \t\n");
+}
+
+// A leading minus wraps to a count near 2^32, which would start billions of
+// threads; it is refused like any count above 1024.
+TEST(command_line, thread_count_above_1024_is_refused) {
+    expect_rejected({"-n", "1025"}, "Invalid nproc value 1025\n");
+    expect_rejected({"--thread", "-1"}, "Invalid nproc value -1\n");
+    expect_rejected({"-n", "99999999999"}, "Invalid nproc value 99999999999\n");
+}
+
+TEST(command_line, unknown_words_are_refused) {
+    expect_rejected({"--NOSNP"}, "Unrecognized parameter --NOSNP\n");
+    expect_rejected({"-n", "2", "4"}, "Unrecognized parameter 4\n");
+    expect_rejected({"-"}, "Unrecognized parameter -\n");
+    expect_rejected({"--nosnp=1"}, "Unrecognized parameter --nosnp=1\n");
+}
+
+TEST(command_line, option_without_its_value_is_refused) {
+    for (const char* word : {"-n", "--thread", "-p", "--pvalue", "-q", "--fdr", "--covariable", "-c",
+                             "--configure", "--probe-prefix", "--r1", "--probe", "--r1-prefix",
+                             "--r2-prefix"}) {
+        expect_rejected({"--nosnp", word}, std::string("Lack value of ") + word + "\n");
+    }
+}
+
+// "-c -n": -n is the configuration path, so the run goes on to look for a
+// study file of that name instead of refusing the command line.
+TEST(command_line, value_that_looks_like_an_option_is_a_value) {
+    Run_result result = run_in_empty_dir({"-c", "-n", "--r1-off"});
+    EXPECT_NE(result.status, 255);
+    EXPECT_EQ(result.out.find("Usage:"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("Error: cannot open file -n"), std::string::npos) << result.out;
+}
+
+TEST(command_line, accepted_numbers_start_the_run) {
+    Run_result result = run_in_empty_dir({"-n", "1024", "-n", "4x", "-p", "1.01", "-q", "0"});
+    EXPECT_NE(result.status, 255);
+    EXPECT_EQ(result.out.find("Usage:"), std::string::npos) << result.out;
+    EXPECT_NE(mask_time_stamps(result.out).find("[TIME]     Read data\n"), std::string::npos) << result.out;
+}

@@ -1,0 +1,185 @@
+// Arbitrary regions: the linking distance, maximal runs, chromosome breaks,
+// and the stage driver, which forms regions from the study's probes only,
+// one annotation record per probe, and copes with no region at all.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "dmr_analysis.h"
+#include "test_util.h"
+
+namespace {
+
+// Points in the order given (callers list them sorted); id "<chr>_<loc>".
+std::vector<Point> points_at(const std::vector<std::pair<std::string, uint32_t>>& places) {
+    std::vector<Point> points;
+    for (const auto& [chr, loc] : places) points.push_back(Point{chr, loc, chr + "_" + std::to_string(loc), "x"});
+    return points;
+}
+
+// "chr:start-end id,id,…" per region, checking the fixed region properties.
+std::vector<std::string> regions_of(const CGI_description& d) {
+    std::vector<std::string> shown;
+    for (size_t i = 0; i < d.regions.size(); ++i) {
+        const Bed& r = d.regions[i];
+        EXPECT_EQ(r.name, "");
+        auto found = d.region_probes.find(static_cast<uint32_t>(i));
+        if (found == d.region_probes.end()) {
+            ADD_FAILURE() << "region " << i << " has no probe list";
+            continue;
+        }
+        EXPECT_GE(found->second.size(), 2u);
+        std::string text = r.chr + ":" + std::to_string(r.start) + "-" + std::to_string(r.end) + " ";
+        for (const std::string& id : found->second) text += id + ",";
+        shown.push_back(text.substr(0, text.size() - 1));
+    }
+    EXPECT_EQ(d.region_probes.size(), d.regions.size());
+    return shown;
+}
+
+std::vector<std::string> find(const std::vector<Point>& points) {
+    CGI_description d;
+    find_region(points, d);
+    return regions_of(d);
+}
+
+using Texts = std::vector<std::string>;
+
+}  // namespace
+
+TEST(probe_distance, position_difference_or_one_past_linking_distance) {
+    std::vector<Point> p = points_at({{"chr1", 1000}, {"chr1", 1100}, {"chr2", 1100}});
+    EXPECT_EQ(probe_distance(p, 0, 1), 100u);
+    EXPECT_EQ(probe_distance(p, 1, 2), 101u);  // same position, other chromosome
+    EXPECT_EQ(probe_distance(p, 0, 0), 0u);
+}
+
+TEST(find_region, gaps_50_100_150_give_one_region_of_three) {
+    EXPECT_EQ(find(points_at({{"chr1", 1000}, {"chr1", 1050}, {"chr1", 1150}, {"chr1", 1300}})),
+              (Texts{"chr1:1000-1151 chr1_1000,chr1_1050,chr1_1150"}));
+}
+
+TEST(find_region, gap_of_100_links_and_101_does_not) {
+    EXPECT_EQ(find(points_at({{"chr1", 10}, {"chr1", 110}})), (Texts{"chr1:10-111 chr1_10,chr1_110"}));
+    EXPECT_TRUE(find(points_at({{"chr1", 10}, {"chr1", 111}})).empty());
+}
+
+TEST(find_region, same_position_links) {
+    std::vector<Point> p = points_at({{"chr1", 500}, {"chr1", 500}});
+    p[1].id = "twin";
+    EXPECT_EQ(find(p), (Texts{"chr1:500-501 chr1_500,twin"}));
+}
+
+// chr1 ends at 1010 and chr2 starts at 1020: two regions, never one.
+TEST(find_region, chromosome_change_breaks_a_run) {
+    EXPECT_EQ(find(points_at({{"chr1", 1000}, {"chr1", 1010}, {"chr2", 1020}, {"chr2", 1030}})),
+              (Texts{"chr1:1000-1011 chr1_1000,chr1_1010", "chr2:1020-1031 chr2_1020,chr2_1030"}));
+    EXPECT_TRUE(find(points_at({{"chr1", 1000}, {"chr2", 1000}})).empty());
+}
+
+// The scan resumes at the first probe that did not link (200), which starts
+// the next region; the isolated probe at 900 belongs to none.
+TEST(find_region, consecutive_runs_and_isolated_probes) {
+    EXPECT_EQ(find(points_at({{"chr1", 1}, {"chr1", 50}, {"chr1", 200}, {"chr1", 250}, {"chr1", 900}})),
+              (Texts{"chr1:1-51 chr1_1,chr1_50", "chr1:200-251 chr1_200,chr1_250"}));
+}
+
+TEST(find_region, no_or_one_probe_forms_nothing) {
+    EXPECT_TRUE(find({}).empty());
+    EXPECT_TRUE(find(points_at({{"chr1", 5}})).empty());
+}
+
+namespace {
+
+// Four samples in two groups (s1, s2 in A; s3, s4 in B); every probe of the
+// study gets a row of usable values with a group difference.
+struct Study {
+    Data_description description;
+    Data_matrix* matrix = nullptr;
+
+    explicit Study(const std::vector<std::string>& probe_ids) {
+        const char* samples[] = {"s1", "s2", "s3", "s4"};
+        for (uint32_t c = 0; c < 4; ++c) {
+            description.sample_index.add(samples[c], c);
+            description.sample_group.add(samples[c], c < 2 ? "A" : "B");
+        }
+        description.group_index.add("A", 0);
+        description.group_index.add("B", 1);
+        matrix = new Data_matrix;
+        matrix->logit = gsl_matrix_alloc(probe_ids.size(), 4);
+        matrix->valid = gsl_matrix_char_alloc(probe_ids.size(), 4);
+        gsl_matrix_char_set_all(matrix->valid, 1);
+        for (uint32_t r = 0; r < probe_ids.size(); ++r) {
+            description.probe_index.add(probe_ids[r], r);
+            for (uint32_t c = 0; c < 4; ++c) gsl_matrix_set(matrix->logit, r, c, 0.1 * r + 0.3 * c + (c >= 2));
+        }
+    }
+    ~Study() { data_matrix_free(matrix); }
+};
+
+struct Stage_run {
+    CGI_description description;
+    CGI_result result;
+    std::string out;
+    ~Stage_run() { cgi_result_free(result); }
+};
+
+void run_stage(Study& study, const std::vector<Point>& points, Stage_run& run) {
+    std::map<std::string, uint32_t> index;
+    for (uint32_t i = 0; i < points.size(); ++i) index.emplace(points[i].id, i);
+    Parameter options;
+    options.thread_num = 2;
+    run.out = capture_stdout([&] {
+        dmr_analysis(study.description, study.matrix, options, points, index, run.description, run.result,
+                     nullptr, Fit_path::reference);
+    });
+}
+
+const char* const stage_lines =
+    "[TIME]     Analyzing differentially methylated arbitrary region\n"
+    "[TIME]       Finding fdr in arbitrary region analysis\n";
+
+}  // namespace
+
+// x1050 and x1260 are annotated but not in the study: p1 and p3 (90 apart)
+// link around x1050, while p4 and p6 (120 apart) must not link through x1260.
+TEST(dmr_analysis, regions_are_formed_from_study_probes_only) {
+    Study study({"p1", "p3", "p4", "p6"});
+    std::vector<Point> points = points_at({{"chr1", 1000}, {"chr1", 1050}, {"chr1", 1090},
+                                           {"chr1", 1200}, {"chr1", 1260}, {"chr1", 1320}});
+    const char* ids[] = {"p1", "x1050", "p3", "p4", "x1260", "p6"};
+    for (size_t i = 0; i < points.size(); ++i) points[i].id = ids[i];
+    Stage_run run;
+    run_stage(study, points, run);
+    EXPECT_EQ(regions_of(run.description), (Texts{"chr1:1000-1091 p1,p3"}));
+    EXPECT_EQ(mask_time_stamps(run.out), stage_lines);
+    ASSERT_NE(run.result.pvalue, nullptr);
+    ASSERT_EQ(run.result.pvalue->size, 1u);
+    EXPECT_LT(gsl_vector_get(run.result.pvalue, 0), 1.000001);
+}
+
+// p1 has two annotation lines; the map points to the first (1000), so p1
+// enters the region once, with p2.
+TEST(dmr_analysis, duplicate_annotation_lines_put_a_probe_in_once) {
+    Study study({"p1", "p2"});
+    std::vector<Point> points = points_at({{"chr1", 1000}, {"chr1", 1040}, {"chr1", 1080}});
+    points[0].id = points[1].id = "p1";
+    points[2].id = "p2";
+    Stage_run run;
+    run_stage(study, points, run);
+    EXPECT_EQ(regions_of(run.description), (Texts{"chr1:1000-1081 p1,p2"}));
+}
+
+TEST(dmr_analysis, no_region_is_a_normal_outcome) {
+    Study study({"chr1_10", "chr2_20"});
+    for (const std::vector<Point>& points :
+         {std::vector<Point>{}, points_at({{"chr1", 10}}), points_at({{"chr1", 10}, {"chr2", 20}})}) {
+        Stage_run run;
+        run_stage(study, points, run);
+        EXPECT_TRUE(run.description.regions.empty());
+        EXPECT_TRUE(run.description.region_probes.empty());
+        EXPECT_EQ(run.result.pvalue, nullptr);
+        EXPECT_EQ(mask_time_stamps(run.out), stage_lines);
+    }
+}

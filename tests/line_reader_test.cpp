@@ -1,0 +1,132 @@
+// Line_reader reads whole lines of any length; Line_scanner must read numbers
+// exactly as formatted stream extraction does, which the random cases check
+// against a string stream taken as the reference.
+#include "line_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <sstream>
+
+#include "test_util.h"
+
+namespace {
+
+// Reference: reads values of type T one after another from text with one
+// string stream, recording each value and the text left after it.
+template <class T>
+std::vector<std::pair<T, std::string>> stream_reads(const std::string& text) {
+    std::istringstream stream(text);
+    std::vector<std::pair<T, std::string>> reads;
+    T value{};
+    while (stream >> value) {
+        std::string rest = stream.eof() ? "" : text.substr(static_cast<size_t>(stream.tellg()));
+        reads.emplace_back(value, rest);
+    }
+    return reads;
+}
+
+template <class T>
+std::vector<std::pair<T, std::string>> scanner_reads(const std::string& text) {
+    Line_scanner scanner(text);
+    std::vector<std::pair<T, std::string>> reads;
+    T value{};
+    while (scanner.number(value)) reads.emplace_back(value, std::string(scanner.rest()));
+    return reads;
+}
+
+std::string random_text(std::mt19937& random) {
+    static const char alphabet[] = "0123456789012345678901234567890123456789+-+-..eEeE x\tanfi9";
+    std::uniform_int_distribution<size_t> length(0, 14), pick(0, sizeof(alphabet) - 2);
+    std::string text;
+    for (size_t i = length(random); i > 0; --i) text += alphabet[pick(random)];
+    // Now and then an exponent far outside the double range, or a long mantissa.
+    if (random() % 16 == 0) text += "e" + std::to_string(static_cast<int>(random() % 800) - 400);
+    if (random() % 32 == 0) text = std::string(random() % 40, '7') + text;
+    return text;
+}
+
+template <class T>
+void expect_agreement(uint32_t seed, int cases) {
+    std::mt19937 random(seed);
+    for (int i = 0; i < cases; ++i) {
+        std::string text = random_text(random);
+        auto expected = stream_reads<T>(text);
+        auto got = scanner_reads<T>(text);
+        ASSERT_EQ(expected.size(), got.size()) << "text \"" << text << "\" seed " << seed;
+        for (size_t k = 0; k < got.size(); ++k) {
+            ASSERT_EQ(0, memcmp(&expected[k].first, &got[k].first, sizeof(T))) << "text \"" << text << "\"";
+            ASSERT_EQ(expected[k].second, got[k].second) << "text \"" << text << "\"";
+        }
+    }
+}
+
+}  // namespace
+
+TEST(line_scanner, real_numbers_agree_with_stream_extraction_on_random_text) {
+    expect_agreement<double>(20240611, 300000);
+}
+
+TEST(line_scanner, unsigned_numbers_agree_with_stream_extraction_on_random_text) {
+    expect_agreement<uint32_t>(77, 300000);
+}
+
+TEST(line_scanner, boundary_cases_of_stream_extraction) {
+    double real = -1.0;
+    uint32_t whole = 0;
+    for (const char* text : {"1e", "1e+", "2E-", "inf", "nan", "x1", ".", "-.e1", "+", "1e400", "-1e400"})
+        EXPECT_FALSE(read_number(text, real)) << text;
+    EXPECT_TRUE(read_number("1e-400", real));
+    EXPECT_EQ(0.0, real);
+    EXPECT_TRUE(read_number("4.9e-324", real));
+    EXPECT_GT(real, 0.0);
+    EXPECT_TRUE(read_number(" +.5", real));
+    EXPECT_EQ(0.5, real);
+    EXPECT_TRUE(read_number("-1", whole));
+    EXPECT_EQ(4294967295u, whole);
+    EXPECT_TRUE(read_number("4294967295", whole));
+    EXPECT_FALSE(read_number("4294967296", whole));
+    EXPECT_FALSE(read_number("-4294967296", whole));
+    EXPECT_FALSE(read_number("- 1", whole));
+}
+
+TEST(line_scanner, number_leaves_the_rest_and_a_failure_ends_the_line) {
+    Line_scanner scanner("0x1A 0.5abc 3");
+    double value = 0.0;
+    std::string word;
+    EXPECT_TRUE(scanner.number(value));
+    EXPECT_EQ(0.0, value);
+    EXPECT_TRUE(scanner.word(word));
+    EXPECT_EQ("x1A", word);
+    EXPECT_TRUE(scanner.number(value));
+    EXPECT_EQ(0.5, value);
+    EXPECT_FALSE(scanner.number(value));  // "abc"
+    EXPECT_FALSE(scanner.word(word));
+    EXPECT_FALSE(scanner.ok());
+}
+
+TEST(line_reader, reads_whole_lines_of_any_length_with_their_line_ends) {
+    Temp_dir dir;
+    std::string long_line = "cg1 0.5 0.01 " + std::string(200000, 'x');
+    write_text(dir.file("a.txt"), long_line + "\nsecond\r\nlast");
+    Line_reader reader(dir.file("a.txt"));
+    std::string_view line;
+    ASSERT_TRUE(reader.next(line));
+    EXPECT_EQ(long_line + "\n", std::string(line));
+    ASSERT_TRUE(reader.next(line));
+    EXPECT_EQ("second\r\n", std::string(line));
+    ASSERT_TRUE(reader.next(line));
+    EXPECT_EQ("last", std::string(line));
+    EXPECT_FALSE(reader.next(line));
+}
+
+TEST(line_reader, directory_or_missing_file_cannot_be_opened) {
+    Temp_dir dir;
+    Line_reader reader;
+    EXPECT_FALSE(reader.open(dir.path()));
+    EXPECT_FALSE(reader.open(dir.file("missing.txt")));
+    EXPECT_FALSE(file_readable(dir.path()));
+    write_text(dir.file("empty.txt"), "");
+    EXPECT_TRUE(file_readable(dir.file("empty.txt")));
+}

@@ -1,0 +1,428 @@
+// Probe analysis: the fast path against the reference on random small
+// studies, the fit summaries against a long-double least-squares oracle,
+// the group means, the warnings, thread-count independence, and the
+// running-maximum FDR on hand-made p-values.
+#include "probe_analysis.h"
+
+#include <cmath>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gsl/gsl_cdf.h>
+#include <gtest/gtest.h>
+
+#include "test_util.h"
+
+namespace {
+
+// A study owned by the test: the description and a heap matrix.
+struct Study {
+    Data_description description;
+    Data_matrix* matrix = new Data_matrix();
+    std::vector<uint32_t> group_of;  // sample column -> group number
+    ~Study() { data_matrix_free(matrix); }
+};
+
+// groups: group name per sample column ("all" for every sample in
+// continuous mode); logit and usable are probe-major.
+std::unique_ptr<Study> make_study(const std::vector<std::string>& probe_ids,
+                                  const std::vector<std::string>& groups,
+                                  const std::vector<double>& logit, const std::vector<bool>& usable,
+                                  const std::vector<double>& covariables = {}, uint32_t covariable_num = 0,
+                                  const std::vector<double>& continuous = {}) {
+    auto study = std::make_unique<Study>();
+    const size_t probes = probe_ids.size(), samples = groups.size();
+    for (size_t r = 0; r < probes; ++r) study->description.probe_index.add(probe_ids[r], static_cast<uint32_t>(r));
+    for (size_t s = 0; s < samples; ++s) {
+        const std::string name = "sample" + std::to_string(s);
+        study->description.sample_index.add(name, static_cast<uint32_t>(s));
+        uint32_t number = 0;
+        if (!study->description.group_index.find(groups[s], number)) {
+            number = study->description.group_index.size();
+            study->description.group_index.add(groups[s], number);
+        }
+        study->description.sample_group.add(name, groups[s]);
+        study->group_of.push_back(number);
+    }
+    Data_matrix& m = *study->matrix;
+    m.logit = gsl_matrix_alloc(probes, samples);
+    m.valid = gsl_matrix_char_alloc(probes, samples);
+    for (size_t r = 0; r < probes; ++r) {
+        for (size_t s = 0; s < samples; ++s) {
+            gsl_matrix_set(m.logit, r, s, logit[r * samples + s]);
+            gsl_matrix_char_set(m.valid, r, s, usable[r * samples + s] ? 1 : -1);
+        }
+    }
+    if (covariable_num > 0) {
+        m.covariable = gsl_matrix_alloc(samples, covariable_num);
+        for (size_t i = 0; i < samples * covariable_num; ++i) m.covariable->data[i] = covariables[i];
+    }
+    if (!continuous.empty()) {
+        m.continuous = gsl_matrix_alloc(samples, 1);
+        for (size_t s = 0; s < samples; ++s) gsl_matrix_set(m.continuous, s, 0, continuous[s]);
+    }
+    return study;
+}
+
+struct Random_shape {
+    uint32_t probes, samples, groups, covariables;
+    bool continuous;
+    double missing;  // chance that a value is excluded
+};
+
+// Random study with the awkward probes a real one has: all values usable,
+// none usable, a group without values, too few values, a constant probe.
+std::unique_ptr<Study> random_study(std::mt19937_64& rng, const Random_shape& shape) {
+    std::uniform_real_distribution<double> unit;
+    std::normal_distribution<double> normal;
+    std::vector<std::string> ids, groups;
+    for (uint32_t r = 0; r < shape.probes; ++r) ids.push_back("cg" + std::to_string(1000 + r));
+    for (uint32_t s = 0; s < shape.samples; ++s) {
+        groups.push_back(shape.continuous ? "all" : "group" + std::to_string((s * 7 + 3) % shape.groups));
+    }
+    std::vector<double> covariables, continuous, logit;
+    std::vector<bool> usable;
+    for (uint32_t i = 0; i < shape.samples * shape.covariables; ++i) covariables.push_back(30.0 + 15.0 * unit(rng));
+    if (shape.continuous) {
+        for (uint32_t s = 0; s < shape.samples; ++s) continuous.push_back(unit(rng) * 10.0);
+    }
+    for (uint32_t r = 0; r < shape.probes; ++r) {
+        const uint32_t kind = r % 10;
+        const double effect = normal(rng) * unit(rng);
+        const uint32_t dropped_group = static_cast<uint32_t>(rng() % std::max<uint32_t>(shape.groups, 1));
+        for (uint32_t s = 0; s < shape.samples; ++s) {
+            const uint32_t g = shape.continuous ? 0 : (s * 7 + 3) % shape.groups;
+            double value = normal(rng) - 1.0 + effect * (shape.continuous ? continuous[s] * 0.1 : g);
+            if (shape.covariables > 0) value += 0.01 * covariables[s * shape.covariables];
+            bool ok = unit(rng) >= shape.missing;
+            if (kind == 0) ok = true;
+            if (kind == 1) ok = false;
+            if (kind == 2 && g == dropped_group) ok = false;
+            if (kind == 3) ok = s < shape.groups + shape.covariables;  // n = p_full in group mode
+            if (kind == 4) value = 2.5;
+            logit.push_back(value);
+            usable.push_back(ok);
+        }
+    }
+    return make_study(ids, groups, logit, usable, covariables, shape.covariables, continuous);
+}
+
+struct Run {
+    Probe_result result;
+    std::string out;
+    ~Run() { probe_result_free(result); }
+};
+
+std::unique_ptr<Run> analyse(Study& study, uint32_t threads, Fit_path path) {
+    auto run = std::make_unique<Run>();
+    run->out = mask_time_stamps(capture_stdout(
+        [&] { probe_analysis(study.matrix, threads, study.description, run->result, path); }));
+    return run;
+}
+
+void expect_close(double expected, double actual, double tolerance, const std::string& what) {
+    if (expected == actual) return;
+    EXPECT_LE(std::fabs(actual - expected), tolerance * std::fabs(expected))
+        << what << ": expected " << expected << " got " << actual;
+}
+
+// Least-squares residual sum of squares by Gram-Schmidt with
+// re-orthogonalisation in long double (columns with a remainder below 1e-9
+// of their length count as dependent).
+double oracle_rss(const std::vector<std::vector<double>>& columns, const std::vector<double>& y) {
+    const size_t n = y.size();
+    std::vector<std::vector<long double>> basis;
+    auto remove_basis = [&](std::vector<long double>& v) {
+        for (int pass = 0; pass < 2; ++pass) {
+            for (const auto& q : basis) {
+                long double dot = 0;
+                for (size_t i = 0; i < n; ++i) dot += q[i] * v[i];
+                for (size_t i = 0; i < n; ++i) v[i] -= dot * q[i];
+            }
+        }
+    };
+    for (const auto& column : columns) {
+        std::vector<long double> v(column.begin(), column.end());
+        long double length = 0, rest = 0;
+        for (auto e : v) length += e * e;
+        remove_basis(v);
+        for (auto e : v) rest += e * e;
+        if (length == 0 || rest <= 1e-18L * length) continue;
+        for (auto& e : v) e /= std::sqrt(rest);
+        basis.push_back(v);
+    }
+    std::vector<long double> r(y.begin(), y.end());
+    remove_basis(r);
+    long double rss = 0;
+    for (auto e : r) rss += e * e;
+    return static_cast<double>(rss);
+}
+
+// The probe's reduced and full fits computed directly from its usable values.
+Fit_summary direct_fit(const Study& study, uint32_t probe) {
+    const Data_matrix& m = *study.matrix;
+    const size_t samples = m.logit->size2, k = m.covariable ? m.covariable->size2 : 0;
+    const size_t groups = study.description.group_index.size();
+    std::vector<double> y;
+    std::vector<std::vector<double>> reduced(k + 1), full(m.continuous ? k + 2 : k + groups);
+    Fit_summary fit;
+    for (size_t s = 0; s < samples; ++s) {
+        if (gsl_matrix_char_get(m.valid, probe, s) <= 0) continue;
+        y.push_back(gsl_matrix_get(m.logit, probe, s));
+        fit.yy += y.back() * y.back();
+        for (size_t c = 0; c < k; ++c) {
+            reduced[c].push_back(gsl_matrix_get(m.covariable, s, c));
+            full[c].push_back(gsl_matrix_get(m.covariable, s, c));
+        }
+        reduced[k].push_back(1.0);
+        for (size_t g = 0; g < full.size() - k; ++g) {
+            const double v = m.continuous ? (g == 0 ? 1.0 : gsl_matrix_get(m.continuous, s, 0))
+                                          : (study.group_of[s] == g ? 1.0 : 0.0);
+            full[k + g].push_back(v);
+        }
+    }
+    fit.n = static_cast<uint32_t>(y.size());
+    if (fit.n > 0) {
+        fit.rss_reduced = oracle_rss(reduced, y);
+        fit.rss_full = oracle_rss(full, y);
+    }
+    return fit;
+}
+
+std::vector<double> vector_values(const gsl_vector* v) { return std::vector<double>(v->data, v->data + v->size); }
+
+std::vector<double> matrix_values(const gsl_matrix* m) {
+    return std::vector<double>(m->data, m->data + m->size1 * m->size2);
+}
+
+const Random_shape shapes[] = {
+    {60, 12, 2, 0, false, 0.1}, {60, 15, 3, 1, false, 0.15}, {60, 20, 4, 2, false, 0.05},
+    {60, 9, 2, 2, false, 0.2},  {60, 14, 1, 1, true, 0.1},   {60, 25, 1, 0, true, 0.3},
+    {40, 30, 3, 3, false, 0.0},
+};
+
+}  // namespace
+
+TEST(probe_analysis, fast_path_matches_reference_on_random_studies) {
+    std::mt19937_64 rng(17);
+    for (const Random_shape& shape : shapes) {
+        for (int repeat = 0; repeat < 3; ++repeat) {
+            auto study = random_study(rng, shape);
+            auto reference = analyse(*study, 1, Fit_path::reference);
+            auto fast = analyse(*study, 1, Fit_path::fast);
+            const std::string what = "shape with " + std::to_string(shape.samples) + " samples";
+            for (uint32_t r = 0; r < shape.probes; ++r) {
+                expect_close(gsl_vector_get(reference->result.pvalue, r), gsl_vector_get(fast->result.pvalue, r),
+                             1e-9, what + " pvalue of row " + std::to_string(r));
+                expect_close(gsl_vector_get(reference->result.fdr, r), gsl_vector_get(fast->result.fdr, r), 1e-9,
+                             what + " fdr of row " + std::to_string(r));
+            }
+            EXPECT_EQ(matrix_values(reference->result.group_mean), matrix_values(fast->result.group_mean));
+            EXPECT_EQ(vector_values(reference->result.range), vector_values(fast->result.range));
+            EXPECT_EQ(reference->out, fast->out);
+            EXPECT_TRUE(reference->result.fit.empty());
+        }
+    }
+}
+
+TEST(probe_analysis, fit_summaries_are_each_probes_own_least_squares) {
+    std::mt19937_64 rng(29);
+    for (const Random_shape& shape : shapes) {
+        auto study = random_study(rng, shape);
+        auto fast = analyse(*study, 2, Fit_path::fast);
+        ASSERT_EQ(fast->result.fit.size(), shape.probes);
+        for (uint32_t r = 0; r < shape.probes; ++r) {
+            const Fit_summary expected = direct_fit(*study, r);
+            const Fit_summary& actual = fast->result.fit[r];
+            const std::string what = "row " + std::to_string(r);
+            EXPECT_EQ(expected.n, actual.n) << what;
+            expect_close(expected.yy, actual.yy, 1e-12, what + " yy");
+            // Sums at rounding level (a constant probe) compare absolutely.
+            const double floor = 1e-20 * expected.yy;
+            if (expected.rss_reduced > floor || actual.rss_reduced > floor) {
+                expect_close(expected.rss_reduced, actual.rss_reduced, 1e-10, what + " reduced");
+            }
+            if (expected.rss_full > floor || actual.rss_full > floor) {
+                expect_close(expected.rss_full, actual.rss_full, 1e-10, what + " full");
+            }
+        }
+    }
+}
+
+TEST(probe_analysis, one_and_three_workers_give_identical_results) {
+    std::mt19937_64 rng(31);
+    auto study = random_study(rng, {61, 16, 3, 1, false, 0.1});
+    for (Fit_path path : {Fit_path::fast, Fit_path::reference}) {
+        auto one = analyse(*study, 1, path);
+        auto three = analyse(*study, 3, path);
+        EXPECT_EQ(vector_values(one->result.pvalue), vector_values(three->result.pvalue));
+        EXPECT_EQ(vector_values(one->result.fdr), vector_values(three->result.fdr));
+        EXPECT_EQ(vector_values(one->result.range), vector_values(three->result.range));
+        EXPECT_EQ(matrix_values(one->result.group_mean), matrix_values(three->result.group_mean));
+        ASSERT_EQ(one->result.fit.size(), three->result.fit.size());
+        for (size_t r = 0; r < one->result.fit.size(); ++r) {
+            EXPECT_EQ(one->result.fit[r].rss_full, three->result.fit[r].rss_full);
+            EXPECT_EQ(one->result.fit[r].rss_reduced, three->result.fit[r].rss_reduced);
+        }
+    }
+    // More workers than probes: the extra ones have nothing to do.
+    auto few = random_study(rng, {3, 8, 2, 0, false, 0.0});
+    auto many = analyse(*few, 7, Fit_path::fast);
+    auto single = analyse(*few, 1, Fit_path::fast);
+    EXPECT_EQ(vector_values(many->result.pvalue), vector_values(single->result.pvalue));
+}
+
+// Samples (columns) 0..4 in groups A, B, A, B, A.
+//   cg01: all usable; A logits 0, 1, 2 (mean 1), B logits -1, -3 (mean -2).
+//   cg02: group B excluded; A alone fits the full design no better: p = 1.
+//   cg03: only samples 0 and 1 usable: n = 2 = full columns, no test.
+//   cg04: nothing usable: no test and no group mean.
+TEST(probe_analysis, group_means_range_and_warnings) {
+    auto study = make_study({"cg01", "cg02", "cg03", "cg04"}, {"A", "B", "A", "B", "A"},
+                            {0.0, -1.0, 1.0, -3.0, 2.0,  //
+                             0.5, 9.0, 1.5, 9.0, -0.5,   //
+                             0.3, 0.1, 0.0, 0.0, 0.0,    //
+                             0.0, 0.0, 0.0, 0.0, 0.0},
+                            {true, true, true, true, true,     //
+                             true, false, true, false, true,   //
+                             true, true, false, false, false,  //
+                             false, false, false, false, false});
+    for (Fit_path path : {Fit_path::reference, Fit_path::fast}) {
+        auto run = analyse(*study, 1, path);
+        const Probe_result& r = run->result;
+        const double a = std::exp(1.0) / (1.0 + std::exp(1.0)), b = std::exp(-2.0) / (1.0 + std::exp(-2.0));
+        EXPECT_DOUBLE_EQ(gsl_matrix_get(r.group_mean, 0, 0), a);
+        EXPECT_DOUBLE_EQ(gsl_matrix_get(r.group_mean, 0, 1), b);
+        EXPECT_DOUBLE_EQ(gsl_vector_get(r.range, 0), a - b);
+        EXPECT_EQ(gsl_matrix_get(r.group_mean, 1, 1), 0.5);
+        EXPECT_EQ(gsl_vector_get(r.pvalue, 1), 1.0);
+        EXPECT_EQ(gsl_vector_get(r.pvalue, 2), 2.0);
+        EXPECT_EQ(gsl_vector_get(r.pvalue, 3), 2.0);
+        EXPECT_EQ(gsl_vector_get(r.fdr, 3), 1.0);
+        EXPECT_EQ(gsl_vector_get(r.range, 3), 0.0);
+        // Two-sample t test on cg01: squares 2 + 2 on 3 degrees of freedom.
+        const double t = 3.0 / std::sqrt(4.0 / 3.0 * (1.0 / 3.0 + 1.0 / 2.0));
+        EXPECT_NEAR(gsl_vector_get(r.pvalue, 0), 2.0 * gsl_cdf_tdist_Q(t, 3.0), 1e-12);
+        EXPECT_EQ(run->out,
+                  "[TIME]     Probe analysis\n"
+                  "[TIME]       Calculate pvalue\n"
+                  "Warning: no valid beta value of probe cg02 in group B\n"
+                  "Warning: too few observations in linear regression.\n"
+                  "Warning: too few observations for probe cg03\n"
+                  "Warning: too few observations in linear regression.\n"
+                  "Warning: too few observations for probe cg04\n"
+                  "Warning: no valid beta value of probe cg04 in group A\n"
+                  "Warning: no valid beta value of probe cg04 in group B\n"
+                  "[TIME]       Calculate fdr and range\n");
+    }
+}
+
+// Continuous mode: one group "all", range 0, and the slope test of a simple
+// regression (x = 1..6, no covariables).
+TEST(probe_analysis, continuous_mode_tests_the_slope) {
+    const std::vector<double> x = {1, 2, 3, 4, 5, 6}, y = {0.2, 0.1, 0.9, 1.1, 0.8, 1.7};
+    auto study = make_study({"cg01"}, std::vector<std::string>(6, "all"), y, std::vector<bool>(6, true), {}, 0, x);
+    double sxy = 0, sxx = 0, mean_y = 0;
+    for (double v : y) mean_y += v / 6.0;
+    for (size_t i = 0; i < 6; ++i) sxy += (x[i] - 3.5) * (y[i] - mean_y), sxx += (x[i] - 3.5) * (x[i] - 3.5);
+    const double slope = sxy / sxx;
+    double rss = 0;
+    for (size_t i = 0; i < 6; ++i) rss += std::pow(y[i] - mean_y - slope * (x[i] - 3.5), 2);
+    const double t = slope / std::sqrt(rss / 4.0 / sxx);
+    for (Fit_path path : {Fit_path::reference, Fit_path::fast}) {
+        auto run = analyse(*study, 1, path);
+        EXPECT_EQ(run->result.group_mean->size2, 1u);
+        EXPECT_EQ(gsl_vector_get(run->result.range, 0), 0.0);
+        EXPECT_NEAR(gsl_vector_get(run->result.pvalue, 0), 2.0 * gsl_cdf_tdist_Q(std::fabs(t), 4.0), 1e-12);
+    }
+}
+
+// Values the F test cannot use: a single group (nothing to compare), a
+// constant probe, and a beta of exactly 1 (logit +inf).
+TEST(probe_analysis, untestable_probes_give_no_test_and_no_nan) {
+    auto single = make_study({"cg01"}, {"A", "A", "A", "A"}, {0.1, 0.5, 0.3, 0.9}, std::vector<bool>(4, true));
+    auto constant = make_study({"cg01", "cg02"}, {"A", "B", "A", "B", "A", "B"},
+                               {1.5, 1.5, 1.5, 1.5, 1.5, 1.5, 0.2, 0.4, INFINITY, 0.1, 0.3, 0.2},
+                               std::vector<bool>(12, true));
+    for (Fit_path path : {Fit_path::reference, Fit_path::fast}) {
+        auto one_group = analyse(*single, 2, path);
+        EXPECT_EQ(gsl_vector_get(one_group->result.pvalue, 0), 2.0);
+        auto run = analyse(*constant, 1, path);
+        EXPECT_EQ(gsl_vector_get(run->result.pvalue, 0), 2.0);
+        EXPECT_EQ(gsl_vector_get(run->result.pvalue, 1), 2.0);
+        EXPECT_EQ(gsl_matrix_get(run->result.group_mean, 1, 0), 1.0);
+        EXPECT_TRUE(std::isfinite(gsl_vector_get(run->result.range, 1)));
+    }
+}
+
+namespace {
+
+// p-values written straight into a result, one probe per value (identifiers
+// cg00, cg01, …), then the FDR step.
+std::vector<double> fdr_of(const std::vector<double>& pvalues, const std::vector<std::string>& ids = {}) {
+    Data_description description;
+    for (size_t r = 0; r < pvalues.size(); ++r) {
+        const std::string id = ids.empty() ? "cg0" + std::to_string(r) : ids[r];
+        description.probe_index.add(id, static_cast<uint32_t>(r));
+    }
+    Probe_result result;
+    result.pvalue = gsl_vector_alloc(pvalues.size());
+    result.fdr = gsl_vector_alloc(pvalues.size());
+    for (size_t r = 0; r < pvalues.size(); ++r) gsl_vector_set(result.pvalue, r, pvalues[r]);
+    gsl_vector_set_all(result.fdr, 0.123);
+    fdr_range(nullptr, result, description);
+    std::vector<double> fdr = vector_values(result.fdr);
+    probe_result_free(result);
+    return fdr;
+}
+
+}  // namespace
+
+TEST(fdr_range, running_maximum_examples) {
+    // The running maximum, not the step-up minimum: 0.011 keeps 0.02.
+    EXPECT_EQ(fdr_of({0.011, 0.01}), (std::vector<double>{0.02, 0.02}));
+    // All equal: min(1, m p) for each, whatever their order after sorting.
+    EXPECT_EQ(fdr_of({0.02, 0.02, 0.02}), (std::vector<double>{0.06, 0.06, 0.06}));
+    EXPECT_EQ(fdr_of({0.5, 0.5, 0.5}), (std::vector<double>{1.0, 1.0, 1.0}));
+    // Untested probes keep 1.0 and do not count in m; 1.0 itself is tested.
+    EXPECT_EQ(fdr_of({2.0, 0.01, 2.0, 0.03}), (std::vector<double>{1.0, 0.02, 1.0, 0.03}));
+    EXPECT_EQ(fdr_of({1.0, 2.0}), (std::vector<double>{1.0, 1.0}));
+    // m = 0: every rate stays 1.0.
+    EXPECT_EQ(fdr_of({2.0, 2.0}), (std::vector<double>{1.0, 1.0}));
+    // 3 * 0.01 / 1, 3 * 0.03 / 2 = 0.045, and 3 * 0.04 / 3 raised to 0.045.
+    const std::vector<double> three = fdr_of({0.04, 0.01, 0.03});
+    EXPECT_DOUBLE_EQ(three[0], 0.045);
+    EXPECT_DOUBLE_EQ(three[1], 0.03);
+    EXPECT_DOUBLE_EQ(three[2], 0.045);
+}
+
+// Past fault: rates were written back through the identifier, so two rows
+// with one identifier sent both rates to the same row. Each row keeps its own.
+TEST(fdr_range, repeated_identifier_keeps_each_rows_rate) {
+    std::vector<double> fdr;
+    capture_stdout([&] { fdr = fdr_of({0.001, 0.5, 0.04}, {"cg07", "cg07", "cg09"}); });
+    EXPECT_DOUBLE_EQ(fdr[0], 0.003);
+    EXPECT_DOUBLE_EQ(fdr[1], 0.5 * 3 / 3);
+    EXPECT_DOUBLE_EQ(fdr[2], 0.06);
+}
+
+TEST(running_max_fdr, sorts_entries_and_ranks_ties_by_name) {
+    std::vector<Ranked_pvalue> entries(3);
+    entries[0].order.set("b", 0.02);
+    entries[0].row = 0;
+    entries[1].order.set("a", 0.02);
+    entries[1].row = 1;
+    entries[2].order.set("c", 0.001);
+    entries[2].row = 2;
+    const std::vector<double> fdr = running_max_fdr(entries);
+    EXPECT_EQ(entries[0].row, 2u);
+    EXPECT_EQ(entries[1].row, 1u);
+    EXPECT_EQ(entries[2].row, 0u);
+    EXPECT_DOUBLE_EQ(fdr[0], 0.003);
+    EXPECT_DOUBLE_EQ(fdr[1], 0.03);
+    EXPECT_DOUBLE_EQ(fdr[2], 0.03);
+    std::vector<Ranked_pvalue> none;
+    EXPECT_TRUE(running_max_fdr(none).empty());
+}

@@ -1,0 +1,274 @@
+// Study reader on small studies written to a temporary folder. In the
+// configuration texts "@/" stands for that folder, so data files are named by
+// absolute path whatever the working directory.
+#include "read_file.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <regex>
+#include <sys/stat.h>
+
+#include "test_util.h"
+
+namespace {
+
+std::string replace_all(std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) text.replace(at, from.size(), to);
+    return text;
+}
+
+struct Study {
+    Temp_dir dir;
+    Parameter options;
+    Data_description description;
+    Data_matrix* matrix = nullptr;
+    std::string out;  // standard output after the progress line
+
+    ~Study() { data_matrix_free(matrix); }
+    std::string path(const std::string& name) const { return dir.file(name); }
+    std::string at_dir(const std::string& text) const { return replace_all(text, "@/", dir.path() + "/"); }
+    void file(const std::string& name, const std::string& text) { write_text(path(name), text); }
+    void configure(std::string text) {
+        file("config.txt", at_dir(text));
+        options.configure_file = path("config.txt");
+    }
+    // Runs the reader; true when it returned a matrix.
+    bool read(uint32_t threads = 1) {
+        std::string all = capture_stdout([&] {
+            matrix = read_data(options.configure_file, description, options.covariable_num, threads, options);
+        });
+        all = mask_time_stamps(all);
+        EXPECT_EQ(0u, all.find("[TIME]     Read data\n"));
+        out = all.substr(all.find('\n') + 1);
+        return matrix != nullptr;
+    }
+    double logit(size_t r, size_t c) const { return gsl_matrix_get(matrix->logit, r, c); }
+    int valid(size_t r, size_t c) const { return gsl_matrix_char_get(matrix->valid, r, c); }
+};
+
+const char* two_probes = "cg1\t0.5\t0.01\ncg2\t0.2\t0.01\n";
+
+}  // namespace
+
+TEST(read_data, worked_example_registers_samples_groups_and_probes) {
+    Study study;
+    study.configure("# file\tname\tgroup\n@/s1.txt\tS1\tcase\n@/s2.txt\tS2\tcontrol\n@/s3.txt\tS3\tcase\n");
+    for (const char* name : {"s1.txt", "s2.txt", "s3.txt"}) study.file(name, two_probes);
+    ASSERT_TRUE(study.read());
+    EXPECT_EQ("", study.out);
+    const Data_description& d = study.description;
+    EXPECT_EQ((std::map<std::string, uint32_t>{{"S1", 0}, {"S2", 1}, {"S3", 2}}), d.sample_index.id_to_index);
+    EXPECT_EQ((std::map<std::string, uint32_t>{{"case", 0}, {"control", 1}}), d.group_index.id_to_index);
+    EXPECT_EQ((std::map<std::string, std::string>{{"S1", "case"}, {"S2", "control"}, {"S3", "case"}}),
+              d.sample_group.sample_to_group);
+    EXPECT_EQ((std::map<uint32_t, std::string>{{0, "cg1"}, {1, "cg2"}}), d.probe_index.index_to_id);
+    ASSERT_EQ(2u, study.matrix->logit->size1);
+    ASSERT_EQ(3u, study.matrix->logit->size2);
+    EXPECT_DOUBLE_EQ(log(0.25), study.logit(1, 2));
+    EXPECT_EQ(1, study.valid(1, 2));
+    EXPECT_EQ(nullptr, study.matrix->covariable);
+    EXPECT_EQ(nullptr, study.matrix->continuous);
+}
+
+// Groups numbered by first appearance (B before A); CRLF line ends, a comment
+// and a line of blanks only between samples.
+TEST(read_data, covariables_follow_the_group_column) {
+    Study study;
+    study.options.covariable_num = 2;
+    study.configure("@/s1.txt S1 B 45 1\r\n#x\n \t\r\n@/s2.txt S2 A 50 0\r\n@/s3.txt S3 B 61 1.5\r\n");
+    for (const char* name : {"s1.txt", "s2.txt", "s3.txt"}) study.file(name, two_probes);
+    ASSERT_TRUE(study.read());
+    EXPECT_EQ("", study.out);
+    EXPECT_EQ((std::map<std::string, uint32_t>{{"A", 1}, {"B", 0}}), study.description.group_index.id_to_index);
+    ASSERT_EQ(3u, study.matrix->covariable->size1);
+    EXPECT_EQ(45.0, gsl_matrix_get(study.matrix->covariable, 0, 0));
+    EXPECT_EQ(1.0, gsl_matrix_get(study.matrix->covariable, 0, 1));
+    EXPECT_EQ(1.5, gsl_matrix_get(study.matrix->covariable, 2, 1));
+}
+
+TEST(read_data, continuous_mode_puts_every_sample_in_group_all) {
+    Study study;
+    study.options.continuous_on = true;
+    study.configure("@/s1.txt S1 0.7\n@/s2.txt S2 -2e-1\n");
+    for (const char* name : {"s1.txt", "s2.txt"}) study.file(name, two_probes);
+    ASSERT_TRUE(study.read());
+    EXPECT_EQ((std::map<std::string, uint32_t>{{"all", 0}}), study.description.group_index.id_to_index);
+    EXPECT_EQ("all", study.description.sample_group.get_group("S2"));
+    EXPECT_EQ(0.7, gsl_matrix_get(study.matrix->continuous, 0, 0));
+    EXPECT_EQ(-0.2, gsl_matrix_get(study.matrix->continuous, 1, 0));
+}
+
+// Row by row: detection limit inclusive, just above it, a two-column line, a
+// beta above 1, betas of exactly 0 and 1, a "#" line (a probe like any other),
+// a line of blanks, and an out-of-range beta whose detection already fails.
+TEST(read_data, each_data_line_becomes_a_finite_value_or_an_exclusion) {
+    Study study;
+    study.configure("@/s1.txt S1 case\n");
+    study.file("s1.txt", "cg1 0.5 0.05\ncg2 0.8 0.0500001\ncg3 0.7\ncg4 1.2 0.01\ncg5 0 0.01\n"
+                         "cg6 1 0.001\n#c 0.25 0.01\n  \ncg9 -0.1 0.9\n");
+    ASSERT_TRUE(study.read());
+    const std::string beta = "Error: wrong beta value encountered when reading data\nWrong sentence: ";
+    const std::string format = "Error: wrong format when reading data file\nError sentence: ";
+    EXPECT_EQ("Error: NULL probe id\n" + format + "cg3 0.7\n\n" + beta + "cg3 0.7\n\n" + beta + "cg4 1.2 0.01\n\n" +
+                  format + "  \n\n" + beta + "  \n\n" + "Warning: 2 beta values of 0 or 1 excluded in data file " +
+                  study.path("s1.txt") + "\n",
+              study.out);
+    const int expected_valid[] = {1, -1, -1, -1, -1, -1, 1, -1, -1};
+    for (size_t r = 0; r < 9; ++r) {
+        EXPECT_EQ(expected_valid[r], study.valid(r, 0)) << "row " << r;
+        EXPECT_TRUE(std::isfinite(study.logit(r, 0))) << "row " << r;
+        if (expected_valid[r] < 0) {
+            EXPECT_EQ(0.0, study.logit(r, 0)) << "row " << r;
+        }
+    }
+    EXPECT_DOUBLE_EQ(log(1.0 / 3.0), study.logit(6, 0));
+}
+
+// Seven rows, six identifiers: RS1 repeats, so the last row lies beyond the
+// identifier count and must still be filtered.
+TEST(read_data, nosnp_excludes_rows_whose_identifier_starts_with_rs) {
+    Study study;
+    study.options.nosnp = true;
+    study.configure("@/s1.txt S1 case\n");
+    study.file("s1.txt", "rs 0.5 0\nrs123 0.5 0\nRS1 0.5 0\nr 0.5 0\ncrs5 0.5 0\nRS1 0.5 0\nrs7 0.2 0\n");
+    ASSERT_TRUE(study.read());
+    EXPECT_EQ("Warning: duplicated probe id RS1, overwrite old one\n", study.out);
+    const int expected_valid[] = {-1, -1, 1, 1, 1, 1, -1};
+    for (size_t r = 0; r < 7; ++r) EXPECT_EQ(expected_valid[r], study.valid(r, 0)) << "row " << r;
+    EXPECT_DOUBLE_EQ(log(0.25), study.logit(6, 0));
+}
+
+TEST(read_data, four_workers_fill_the_columns_of_ten_samples) {
+    Study study;
+    std::string config;
+    for (int c = 0; c < 10; ++c) {
+        std::string name = "s" + std::to_string(c) + ".txt";
+        config += "@/" + name + " S" + std::to_string(c) + " g" + std::to_string(c % 3) + "\n";
+        std::string data;
+        for (int r = 0; r < 5; ++r)
+            data += "cg" + std::to_string(r) + " " + std::to_string((c + 1) / 20.0 + r / 100.0) + " 0.01\n";
+        study.file(name, data);
+    }
+    study.configure(config);
+    ASSERT_TRUE(study.read(4));
+    for (int c = 0; c < 10; ++c)
+        for (int r = 0; r < 5; ++r) {
+            double beta = std::stod(std::to_string((c + 1) / 20.0 + r / 100.0));
+            EXPECT_DOUBLE_EQ(log(beta / (1 - beta)), study.logit(r, c)) << r << "," << c;
+        }
+}
+
+TEST(read_data, unreadable_inputs_stop_the_run) {
+    struct Case {
+        const char* config;  // "" leaves the configuration file unwritten
+        const char* expected;
+    } cases[] = {
+        {"", "Error: cannot open file @/config.txt.\n"},
+        {"@/s1.txt S1 case\n@/missing.txt S2 case\n", "Error: cannot open file @/missing.txt\n"},
+        {"@/folder S1 case\n@/s1.txt S2 case\n", "Error: cannot open file @/folder\n"},
+        {"@/s1.txt S1 case\n@/empty.txt S2 case\n", "Error: reference sample file @/empty.txt has no probe line\n"},
+        {"# only\n\n", "Error: configuration file @/config.txt has no sample line\n"},
+    };
+    for (const Case& c : cases) {
+        Study study;
+        study.file("s1.txt", two_probes);
+        study.file("empty.txt", "");
+        mkdir(study.path("folder").c_str(), 0700);
+        study.configure(c.config);
+        if (*c.config == '\0') remove(study.path("config.txt").c_str());
+        EXPECT_FALSE(study.read()) << c.expected;
+        EXPECT_EQ(study.at_dir(c.expected), study.out);
+    }
+    Study folder;
+    folder.options.configure_file = folder.dir.path();
+    EXPECT_FALSE(folder.read());
+    EXPECT_EQ("Error: cannot open file " + folder.dir.path() + ".\n", folder.out);
+}
+
+TEST(read_data, misaligned_data_files_stop_the_run) {
+    struct Case {
+        const char* data;
+        const char* expected;
+    } cases[] = {
+        {"cg1 0.5 0.01\n", "Error: data file @/s1.txt has 1 lines, but the reference sample file has 2\n"},
+        {"cg1 0.5 0.01\ncg2 0.5 0.01\ncg3 0.5 0.01\n",
+         "Error: data file @/s1.txt has 3 lines, but the reference sample file has 2\n"},
+        {"cg1 0.5 0.01\ncg7 0.5 0.01\n",
+         "Error: line 2 of data file @/s1.txt holds probe \"cg7\", but the reference sample file holds \"cg2\" "
+         "there\n"},
+    };
+    for (const Case& c : cases) {
+        Study study;
+        study.configure("@/s1.txt S1 case\n@/s2.txt S2 case\n");
+        study.file("s1.txt", c.data);
+        study.file("s2.txt", two_probes);
+        EXPECT_FALSE(study.read()) << c.expected;
+        EXPECT_EQ(study.at_dir(c.expected), study.out);
+    }
+}
+
+// Every sample line is checked and reported before the run stops, and no data
+// file is opened (none exists here, so an attempt would print its name).
+TEST(read_data, bad_configuration_lines_stop_the_run_before_data_is_read) {
+    struct Case {
+        bool continuous;
+        uint32_t covariables;
+        const char* config;
+        const char* expected;
+    } cases[] = {
+        {false, 0, "@/a S1\n@/b S2 case\n@/c\n", "F@/a S1\n\nF@/c\n\n"},
+        {true, 0, "@/a S1 x\n@/b S2 0.5\n", "F@/a S1 x\n\n"},
+        {false, 2, "@/a S1 case 1 2\n@/b S2 case 1\n@/c S3 case 1 x\n", "F@/b S2 case 1\n\nF@/c S3 case 1 x\n\n"},
+        {false, 4294967295u, "@/a S1 case 1 2\n", "F@/a S1 case 1 2\n\n"},
+        {false, 0, "@/a S1 case\n@/b S1 control\n",
+         "Error: duplicate sample name S1\nWarning: duplicated probe id S1, overwrite old one\n"},
+    };
+    for (const Case& c : cases) {
+        Study study;
+        study.options.continuous_on = c.continuous;
+        study.options.covariable_num = c.covariables;
+        study.configure(c.config);
+        std::string format = "Error: wrong format when reading configuration file" + study.path("config.txt") +
+                             "\nWrong sentence: ";
+        EXPECT_FALSE(study.read()) << c.config;
+        EXPECT_EQ(study.at_dir(replace_all(c.expected, "F", format)), study.out);
+    }
+}
+
+// Whole-line reads: neither a long configuration line nor a long data line is
+// split into a second line.
+TEST(read_data, lines_longer_than_65534_characters_are_read_whole) {
+    Study study;
+    std::string tail(70000, 'x');
+    study.configure("@/s1.txt S1 case " + tail + "\n");
+    study.file("s1.txt", "cg1 0.5 0.01 " + tail + "\ncg2 0.5 0.01\n");
+    ASSERT_TRUE(study.read());
+    EXPECT_EQ("", study.out);
+    EXPECT_EQ(2u, study.matrix->logit->size1);
+}
+
+// Many workers report bad lines at once; each message keeps its lines together.
+TEST(read_data, worker_messages_never_interleave) {
+    Study study;
+    std::string config, data;
+    for (int r = 0; r < 1000; ++r) data += "p" + std::to_string(r) + "\n";
+    for (int c = 0; c < 8; ++c) {
+        study.file("s" + std::to_string(c), data);
+        config += "@/s" + std::to_string(c) + " S" + std::to_string(c) + " case\n";
+    }
+    study.configure(config);
+    ASSERT_TRUE(study.read(8));
+    std::regex block("Error: wrong format when reading data file\nError sentence: (p\\d+)\n\n"
+                     "Error: wrong beta value encountered when reading data\nWrong sentence: \\1\n\n");
+    size_t blocks = 0;
+    std::smatch match;
+    for (auto at = study.out.cbegin();
+         std::regex_search(at, study.out.cend(), match, block, std::regex_constants::match_continuous);
+         at = match[0].second)
+        ++blocks;
+    EXPECT_EQ(8u * 1000u, blocks);
+    EXPECT_EQ(8u * 1000u * 6u, static_cast<size_t>(std::count(study.out.begin(), study.out.end(), '\n')));
+}
