@@ -24,6 +24,7 @@
 #include "parameter.h"
 #include "probe_analysis.h"
 #include "read_file.h"
+#include "write_file.h"
 
 namespace {
 

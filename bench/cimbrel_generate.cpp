@@ -78,11 +78,10 @@ struct Sample {
 };
 
 struct Study {
-    std::vector<Probe> probes;      // genome order
+    std::vector<Probe> probes;      // identifier order, like an array manifest and the data files
     std::vector<Island> islands;    // genome order
     std::vector<double> slopes;     // probes x covariables, logit per covariable unit
     std::vector<Sample> samples;
-    std::vector<uint32_t> file_order;  // probe indices in the order of the data files
 };
 
 struct Chromosome {
@@ -239,9 +238,11 @@ void lay_chromosome(Study& study, Rng& rng, uint32_t chr, uint32_t quota) {
     }
 }
 
-// Turns a few open-sea probes into SNP probes measuring a genotype.
+// Turns a few open-sea probes into SNP probes measuring a genotype: about 65
+// on a full array, at least 3 from 300 probes on, none in smaller studies.
 void mark_snp_probes(Study& study, Rng& rng) {
-    uint32_t wanted = std::max(3u, static_cast<uint32_t>(study.probes.size() / 13000));
+    uint32_t count = static_cast<uint32_t>(study.probes.size());
+    uint32_t wanted = std::min(std::max(3u, count / 13000), count / 100);
     for (uint32_t made = 0, tries = 0; made < wanted && tries < 100 * wanted; ++tries) {
         Probe& probe = study.probes[uniform_int(rng, 0, static_cast<uint32_t>(study.probes.size() - 1))];
         if (probe.kind != Kind::open_sea) continue;
@@ -254,6 +255,7 @@ void mark_snp_probes(Study& study, Rng& rng) {
 // Unique random identifiers: cg and eight digits, or rs and a number.
 void name_probes(Study& study, Rng& rng) {
     std::unordered_set<uint64_t> taken;
+    taken.reserve(2 * study.probes.size());
     char id[32];
     for (Probe& probe : study.probes) {
         uint64_t number;
@@ -274,7 +276,8 @@ void assign_effects(Study& study, Rng& rng) {
         size_t end = i + 1;
         if (study.probes[i].kind == Kind::island) {
             while (end < study.probes.size() && study.probes[end].kind == Kind::island &&
-                   study.probes[end].chr == study.probes[i].chr && study.probes[end].pos - study.probes[end - 1].pos <= 80)
+                   study.probes[end].chr == study.probes[i].chr &&
+                   study.probes[end].pos - study.probes[end - 1].pos <= 80)
                 ++end;
         }
         bool cluster = study.probes[i].kind == Kind::island;
@@ -328,7 +331,8 @@ void make_samples(Study& study, Rng& rng, const Options& options) {
 
 // ---- writing --------------------------------------------------------------
 
-// Appends x in [0, 1] with a fixed number of decimals.
+// Appends units / scale, a value in [0, 1] with scale = 10^digits, as a
+// decimal with exactly digits decimals.
 void append_fixed(std::string& text, uint64_t units, uint32_t digits, uint64_t scale) {
     char buffer[24];
     buffer[0] = units >= scale ? '1' : '0';
@@ -376,7 +380,9 @@ void append_line(std::string& text, const Study& study, const Options& options, 
                               : static_cast<uint64_t>(p_draw * p_draw * 0.05 * scale);
     text += probe.id;
     text += '\t';
-    append_fixed(text, static_cast<uint64_t>(std::llround(beta * scale)), options.digits, scale);
+    // Never exactly 0 or 1, whose logit is infinite.
+    uint64_t beta_units = std::min(scale - 1, std::max<uint64_t>(1, std::llround(beta * scale)));
+    append_fixed(text, beta_units, options.digits, scale);
     text += '\t';
     if (!failed && uniform(rng) < 0.7)
         text += '0';  // a detection far above background, as array software reports it
@@ -409,7 +415,8 @@ void write_samples_thread(const Study& study, const Options& options, uint32_t t
     for (uint32_t s = t; s < study.samples.size(); s += n) {
         Rng rng = sample_rng(options.seed, s);
         text.clear();
-        for (uint32_t i : study.file_order) append_line(text, study, options, i, study.samples[s], rng);
+        for (size_t i = 0; i < study.probes.size(); ++i)
+            append_line(text, study, options, i, study.samples[s], rng);
         if (!write_file(sample_path(options, study.samples[s]), text)) ok = false;
     }
 }
@@ -488,7 +495,7 @@ void usage() {
          "Writes a synthetic methylation study into a folder laid out for cimbrel.\n"
          "\n"
          "--out DIR           output folder (default study); run cimbrel from DIR/run\n"
-         "--probes N          probes (default 3000; a 450K array has 485577, EPIC 865918)\n"
+         "--probes N          probes, at most 5000000 (default 3000; 450K: 485577, EPIC: 865918)\n"
          "--samples N         samples (default 12)\n"
          "--groups N          sample groups, in consecutive blocks (default 2: control, case)\n"
          "--continuous        give every sample a continuous value instead of a group\n"
@@ -506,7 +513,8 @@ bool read_count(const char* text, uint64_t low, uint64_t high, uint64_t& out) {
     char* end = nullptr;
     errno = 0;
     unsigned long long value = strtoull(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || text[0] == '-' || value < low || value > high) return false;
+    if (errno != 0 || end == text || *end != '\0' || text[0] == '-') return false;
+    if (value < low || value > high) return false;
     out = value;
     return true;
 }
@@ -519,7 +527,7 @@ bool set_option(Options& options, const std::string& word, const char* value) {
         uint32_t* field;
     };
     const Count counts[] = {
-        {"--probes", 1, 100000000, &options.probes},   {"--samples", 1, 100000, &options.samples},
+        {"--probes", 1, 5000000, &options.probes},   {"--samples", 1, 100000, &options.samples},
         {"--groups", 1, 1000, &options.groups},        {"--covariables", 0, 100, &options.covariables},
         {"--threads", 1, 256, &options.threads},       {"--digits", 2, 9, &options.digits},
     };
@@ -549,8 +557,8 @@ bool parse_options(int argc, char** argv, Options& options, bool& help) {
         if (word == "--continuous") {
             options.continuous = true;
         } else if (i + 1 >= argc || !set_option(options, word, argv[i + 1])) {
-            fprintf(stderr, "cimbrel_generate: unknown option, or missing or bad value: %s%s%s\n", word.c_str(),
-                    i + 1 < argc ? " " : "", i + 1 < argc ? argv[i + 1] : "");
+            fprintf(stderr, "cimbrel_generate: unknown option, or missing or bad value: %s%s%s\n",
+                    word.c_str(), i + 1 < argc ? " " : "", i + 1 < argc ? argv[i + 1] : "");
             return false;
         } else {
             ++i;
@@ -574,6 +582,26 @@ bool make_dir(const std::string& path) {
     }
 }
 
+// Puts the probes (and their covariable slopes) in identifier order, the
+// order of the data files; walking them in that order keeps writing sequential.
+void sort_by_identifier(Study& study, uint32_t covariables) {
+    std::vector<uint32_t> order(study.probes.size());
+    for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(),
+              [&](uint32_t a, uint32_t b) { return study.probes[a].id < study.probes[b].id; });
+    std::vector<Probe> probes;
+    std::vector<double> slopes;
+    probes.reserve(order.size());
+    slopes.reserve(study.slopes.size());
+    for (uint32_t i : order) {
+        probes.push_back(std::move(study.probes[i]));
+        slopes.insert(slopes.end(), study.slopes.begin() + size_t(i) * covariables,
+                      study.slopes.begin() + size_t(i + 1) * covariables);
+    }
+    study.probes = std::move(probes);
+    study.slopes = std::move(slopes);
+}
+
 Study build_study(const Options& options) {
     Study study;
     Rng rng(options.seed);
@@ -584,9 +612,7 @@ Study build_study(const Options& options) {
     assign_effects(study, rng);
     assign_slopes(study, rng, options.covariables);
     make_samples(study, rng, options);
-    for (uint32_t i = 0; i < study.probes.size(); ++i) study.file_order.push_back(i);
-    std::sort(study.file_order.begin(), study.file_order.end(),
-              [&](uint32_t a, uint32_t b) { return study.probes[a].id < study.probes[b].id; });
+    sort_by_identifier(study, options.covariables);
     return study;
 }
 

@@ -22,14 +22,15 @@ constexpr double untested = 2.0;
 // design worth fitting.
 constexpr double rank_tolerance = 1e-10;
 
-// Rounding level of a residual sum of squares. The computed residual vector is
-// accurate to about (a few thousand) x eps x |y|, so a sum of squares is
-// uncertain by noise_scale * sqrt(rss * yy) + noise_scale^2 * yy. Anything
-// within that of zero is zero: a constant response (or one the reduced model
-// fits exactly) then gives no test, and a full model that adds nothing gives
-// p = 1 exactly, rather than F values made of rounding noise. 2^20 eps
-// (2.3e-10) leaves room for moderately ill-conditioned covariables; a real
-// methylation response never has a relative residual that small.
+// Rounding level of a residual sum of squares. A computed residual vector is
+// off by c x eps x |y| for a small c, so a sum of squares is uncertain by
+// about noise_scale * sqrt(rss * yy) + noise_scale^2 * yy with noise_scale =
+// c x eps. Anything within that of zero is zero: a constant response (or one
+// the reduced model fits exactly) gives no test, and a full model that adds
+// nothing gives p = 1 exactly, rather than F values made of rounding noise.
+// noise_scale = 2^20 eps (2.3e-10) is generous: a constant response leaves
+// below 1e-28 yy even with 10,000 samples and a covariable offset by 2e7,
+// while a real methylation response never has a relative residual near 1e-10.
 constexpr double noise_scale = 1048576.0 * std::numeric_limits<double>::epsilon();
 
 bool all_finite(const double* values, size_t count, size_t stride) {
@@ -86,35 +87,48 @@ double design_rss(const gsl_matrix* x, const gsl_vector* y, double yy) {
     return x->size2 == 0 ? yy : svd_rss(x, y);
 }
 
-// Column-major n x p matrix a, reduced in place by Householder QR with column
-// pivoting. Columns are chosen by the largest remaining length relative to
-// their original length (the pivot order of the column-scaled design), so the
-// rank decision does not depend on the units of a covariable. On return the
-// first `rank` columns hold the reflectors v_k (rows k..n-1), beta[k] their
-// factors, perm the column order; b, when given, is overwritten by Q'b.
-// norms needs 2p entries.
-size_t pivoted_qr(double* a, size_t n, size_t p, double* b, double* beta, double* norms,
-                  size_t* perm) {
+// Applies the reflector H = I - beta v v' (v nonzero in rows k..n-1) to c.
+void reflect(const double* v, double beta, size_t k, size_t n, double* c) {
+    double s = 0.0;
+    for (size_t i = k; i < n; ++i) s += v[i] * c[i];
+    s *= beta;
+    for (size_t i = k; i < n; ++i) c[i] -= s * v[i];
+}
+
+// Column of a (column-major, n rows) among k..p-1 with the largest part below
+// row k relative to its original length: the pivot order of the
+// column-scaled design, so the rank decision does not depend on the units of
+// a covariable. p when every remaining column is numerically dependent.
+// norms[j] receives that part's squared length.
+size_t choose_pivot(const double* a, size_t n, size_t p, size_t k, double* norms, const double* original) {
+    size_t best = p;
+    double best_ratio = rank_tolerance * rank_tolerance;
+    for (size_t j = k; j < p; ++j) {
+        double sum = 0.0;
+        for (size_t i = k; i < n; ++i) sum += a[j * n + i] * a[j * n + i];
+        norms[j] = sum;
+        if (original[j] > 0.0 && sum > best_ratio * original[j]) {
+            best = j;
+            best_ratio = sum / original[j];
+        }
+    }
+    return best;
+}
+
+// Householder QR with column pivoting of the column-major n x p matrix a, in
+// place. On return the first `rank` columns hold the reflectors v_k (rows
+// k..n-1), beta[k] their factors and perm the column order; b, when given,
+// is overwritten by Q'b. norms needs 2p entries.
+size_t pivoted_qr(double* a, size_t n, size_t p, double* b, double* beta, double* norms, size_t* perm) {
     double* original = norms + p;
     for (size_t j = 0; j < p; ++j) {
         perm[j] = j;
-        double sum = 0.0;
-        for (size_t i = 0; i < n; ++i) sum += a[j * n + i] * a[j * n + i];
-        original[j] = sum;
+        original[j] = 0.0;
+        for (size_t i = 0; i < n; ++i) original[j] += a[j * n + i] * a[j * n + i];
     }
     size_t rank = 0;
     for (size_t k = 0; k < std::min(n, p); ++k) {
-        size_t best = p;
-        double best_ratio = rank_tolerance * rank_tolerance;
-        for (size_t j = k; j < p; ++j) {
-            double sum = 0.0;
-            for (size_t i = k; i < n; ++i) sum += a[j * n + i] * a[j * n + i];
-            norms[j] = sum;
-            if (original[j] > 0.0 && sum > best_ratio * original[j]) {
-                best = j;
-                best_ratio = sum / original[j];
-            }
-        }
+        const size_t best = choose_pivot(a, n, p, k, norms, original);
         if (best == p) break;
         if (best != k) {
             std::swap_ranges(a + k * n, a + (k + 1) * n, a + best * n);
@@ -122,21 +136,15 @@ size_t pivoted_qr(double* a, size_t n, size_t p, double* b, double* beta, double
             std::swap(original[k], original[best]);
             std::swap(perm[k], perm[best]);
         }
-        double* v = a + k * n;
         // v = x - alpha e_k with alpha = -sign(x_k) |x|, so that H x = alpha e_k
         // and |v|^2 = 2 (|x|^2 + |x| |x_k|) suffers no cancellation.
+        double* v = a + k * n;
         const double length = std::sqrt(norms[k]);
         const double lead = v[k];
         v[k] = lead > 0.0 ? lead + length : lead - length;
         beta[k] = 1.0 / (norms[k] + length * std::fabs(lead));
-        auto reflect = [&](double* c) {
-            double s = 0.0;
-            for (size_t i = k; i < n; ++i) s += v[i] * c[i];
-            s *= beta[k];
-            for (size_t i = k; i < n; ++i) c[i] -= s * v[i];
-        };
-        for (size_t j = k + 1; j < p; ++j) reflect(a + j * n);
-        if (b != nullptr) reflect(b);
+        for (size_t j = k + 1; j < p; ++j) reflect(v, beta[k], k, n, a + j * n);
+        if (b != nullptr) reflect(v, beta[k], k, n, b);
         rank = k + 1;
     }
     return rank;
@@ -179,8 +187,8 @@ double ancova(const gsl_vector* observations, const gsl_matrix* reduced, const g
         message("Warning: too few observations in linear regression.\n");
         return untested;
     }
-    // Nothing to test (a single group), or nothing that can be fitted: GSL's
-    // SVD would loop on values that are not numbers.
+    // Nothing to test (a single group gives d1 = 0), or no numbers to fit
+    // (a beta of exactly 0 or 1 has an infinite logit).
     if (full->size2 <= reduced->size2) return untested;
     if (!all_finite(observations->data, n, observations->stride) || !matrix_finite(reduced) ||
         !matrix_finite(full)) {
@@ -223,13 +231,7 @@ Projector::Projector(const double* x, size_t n, size_t p) : n_(n) {
     for (size_t j = 0; j < rank_; ++j) {
         std::fill(column.begin(), column.end(), 0.0);
         column[j] = 1.0;
-        for (size_t k = rank_; k-- > 0;) {
-            const double* v = a.data() + k * n;
-            double s = 0.0;
-            for (size_t i = k; i < n; ++i) s += v[i] * column[i];
-            s *= beta[k];
-            for (size_t i = k; i < n; ++i) column[i] -= s * v[i];
-        }
+        for (size_t k = rank_; k-- > 0;) reflect(a.data() + k * n, beta[k], k, n, column.data());
         for (size_t i = 0; i < n; ++i) q_[i * rank_ + j] = column[i];
     }
 }

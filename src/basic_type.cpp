@@ -2,23 +2,24 @@
 
 #include "time_out.h"
 
+// One search per map: registering the 865,000 probes of an EPIC array is on
+// the path of every run.
 bool ID_index::add(const std::string& id, uint32_t index) {
     if (id.empty()) {
         message("Error: NULL probe id\n");
         return false;
     }
-    if (index_to_id.count(index) != 0) {
+    auto slot = index_to_id.lower_bound(index);
+    if (slot != index_to_id.end() && slot->first == index) {
         message("Error: duplicated probe index %u\n", index);
         return false;
     }
-    auto found = id_to_index.find(id);
-    if (found != id_to_index.end()) {
+    auto [found, inserted] = id_to_index.try_emplace(id, index);
+    if (!inserted) {
         message("Warning: duplicated probe id %s, overwrite old one\n", id.c_str());
         found->second = index;
-    } else {
-        id_to_index.emplace(id, index);
     }
-    index_to_id.emplace(index, id);
+    index_to_id.emplace_hint(slot, index, id);
     return true;
 }
 

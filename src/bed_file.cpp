@@ -53,6 +53,20 @@ bool parse_region_line(std::string_view line, Bed& region) {
     return scanner.ok();
 }
 
+// Adds identifier -> index of its first record in points (sorted) to the
+// map, leaving identifiers already present alone. The identifiers are put in
+// order first (a repeated one with its lowest index first), so that each new
+// one is inserted at the end of the map without a search.
+void index_first_records(const std::vector<Point>& points, std::map<std::string, uint32_t>& index) {
+    std::vector<std::pair<std::string_view, uint32_t>> by_id;
+    by_id.reserve(points.size());
+    for (size_t i = 0; i < points.size(); ++i) by_id.emplace_back(points[i].id, static_cast<uint32_t>(i));
+    std::sort(by_id.begin(), by_id.end());
+    for (const auto& [id, i] : by_id) index.emplace_hint(index.end(), id, i);
+}
+
+}  // namespace
+
 // The annotation records of the study's probes, one per probe (the record the
 // probe index map points to), in annotation order. Both maps are ordered by
 // identifier, so one merge pass pairs them.
@@ -81,8 +95,6 @@ std::vector<Point> study_points(const std::vector<Point>& points, const Data_des
     return probes;
 }
 
-}  // namespace
-
 bool read_probe_ann(const std::string& file, std::vector<Point>& points,
                     std::map<std::string, uint32_t>& probe_index_map) {
     points.clear();
@@ -105,9 +117,7 @@ bool read_probe_ann(const std::string& file, std::vector<Point>& points,
         }
     }
     std::sort(points.begin(), points.end());
-    for (size_t i = 0; i < points.size(); ++i) {
-        probe_index_map.emplace(points[i].id, static_cast<uint32_t>(i));
-    }
+    index_first_records(points, probe_index_map);
     return true;
 }
 
@@ -143,17 +153,22 @@ void cgi_probe(const std::vector<Bed>& regions, const std::vector<Point>& points
                const Data_description& description,
                const std::map<std::string, uint32_t>& probe_index_map,
                std::map<uint32_t, std::vector<std::string>>& region_probes) {
-    std::vector<Point> probes = study_points(points, description, probe_index_map);
+    const std::vector<Point> probes = study_points(points, description, probe_index_map);
     size_t j = 0;
     for (size_t i = 0; i < regions.size() && j < probes.size(); ++i) {
         const Bed& region = regions[i];
-        if (region < probes[j]) continue;  // region ends before the probe
-        bool contains = region == probes[j];
-        if (contains) region_probes[static_cast<uint32_t>(i)].push_back(probes[j].id);
-        // From here on the probe either lies before the region or inside it;
-        // the walk stops at the first probe beyond the region's end.
-        for (++j; j < probes.size() && !(region < probes[j]); ++j) {
-            if (region == probes[j]) region_probes[static_cast<uint32_t>(i)].push_back(probes[j].id);
+        auto record = [&] { region_probes[static_cast<uint32_t>(i)].push_back(probes[j].id); };
+        if (region == probes[j]) {
+            // The probes after a contained one lie inside the region until
+            // the first one beyond its end.
+            record();
+            for (++j; j < probes.size() && !(region < probes[j]); ++j) record();
+        } else if (region > probes[j]) {
+            // Skip the probes before the region, taking those inside it.
+            for (++j; j < probes.size() && !(region < probes[j]); ++j) {
+                if (region == probes[j]) record();
+            }
         }
+        // Otherwise the region ends before probe j and receives nothing.
     }
 }

@@ -64,6 +64,12 @@ bool read_probe_ann(const std::string& file, std::vector<Point>& points,
 // sorted. False after "Error: cannot open file ..." when it cannot be opened.
 bool read_cgi(std::string file, std::vector<Bed>& regions);
 
+// The annotation records of the study's probes, one per probe (the record the
+// probe index map points to), in annotation order (chromosome, position).
+// Annotated probes outside the study and duplicate annotation lines are left out.
+std::vector<Point> study_points(const std::vector<Point>& points, const Data_description& description,
+                                const std::map<std::string, uint32_t>& probe_index_map);
+
 // Assigns every annotated study probe to the first region (in region order)
 // that contains it, by one merge sweep of the sorted regions and probes.
 void cgi_probe(const std::vector<Bed>& regions, const std::vector<Point>& points,

@@ -43,7 +43,8 @@ uint32_t group_of_sample(const Data_description& study, uint32_t sample, uint32_
 }
 
 // The fast path needs no sample groups (with_groups false).
-Region_layout layout_of(const Data_matrix& matrix, const Data_description& study, bool with_groups) {
+Region_layout layout_of(const Data_matrix& matrix, const Data_description& study,
+                        bool with_groups) {
     Region_layout layout;
     layout.samples = static_cast<uint32_t>(matrix.logit->size2);
     layout.covariables = matrix.covariable ? static_cast<uint32_t>(matrix.covariable->size2) : 0;
@@ -162,7 +163,8 @@ double fast_region_pvalue(const Region_layout& layout, const std::vector<uint32_
         return untested;
     }
     const uint32_t extra = layout.full_block() > layout.reduced_block()
-                               ? layout.full_block() - layout.reduced_block() : 0;
+                               ? layout.full_block() - layout.reduced_block()
+                               : 0;
     const uint64_t d1 = static_cast<uint64_t>(extra) * rows.size();
     const uint64_t d2 = observations - full_columns;
     if (d1 > UINT32_MAX || d2 > UINT32_MAX) return untested;

@@ -4,40 +4,6 @@
 
 #include "time_out.h"
 
-namespace {
-
-// The annotation records of the study's probes, one per probe: the record
-// that the probe index map points to, so duplicate annotation lines and
-// annotated probes outside the study take no part in region formation.
-// Both maps are ordered by identifier, so one merge pass pairs them; the
-// result keeps annotation order (chromosome, then position).
-std::vector<Point> study_points(const std::vector<Point>& points, const Data_description& study,
-                                const std::map<std::string, uint32_t>& probe_index_map) {
-    const auto& registered = study.probe_index.id_to_index;
-    std::vector<uint32_t> rows;
-    auto s = registered.begin();
-    auto a = probe_index_map.begin();
-    while (s != registered.end() && a != probe_index_map.end()) {
-        int order = s->first.compare(a->first);
-        if (order < 0) {
-            ++s;
-        } else if (order > 0) {
-            ++a;
-        } else {
-            if (a->second < points.size()) rows.push_back(a->second);
-            ++s;
-            ++a;
-        }
-    }
-    std::sort(rows.begin(), rows.end());
-    std::vector<Point> probes;
-    probes.reserve(rows.size());
-    for (uint32_t row : rows) probes.push_back(points[row]);
-    return probes;
-}
-
-}  // namespace
-
 uint32_t probe_distance(const std::vector<Point>& points, uint32_t a, uint32_t b) {
     if (points[a].chr != points[b].chr) return linking_distance + 1;
     return points[b].loc - points[a].loc;

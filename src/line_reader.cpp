@@ -8,31 +8,40 @@
 
 namespace {
 
-// Large stdio buffer: data files run to tens of megabytes each and are read
-// by several workers at once.
-constexpr size_t file_buffer_size = 1 << 20;
+// Large stdio buffer: data files run to tens of megabytes each.
+constexpr size_t file_buffer_size = 256 << 10;
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// A text file open for reading; null for a missing or unreadable file and
+// for a directory (which fopen would accept).
+FILE* open_text_file(const std::string& path) {
+    FILE* file = fopen(path.c_str(), "r");
+    if (file == nullptr) return nullptr;
+    struct stat info;
+    if (fstat(fileno(file), &info) != 0 || S_ISDIR(info.st_mode)) {
+        fclose(file);
+        return nullptr;
+    }
+    return file;
+}
 
 }  // namespace
 
 Line_reader::~Line_reader() {
     close();
     free(buffer_);
+    free(file_buffer_);
 }
 
 bool Line_reader::open(const std::string& path) {
     close();
-    FILE* file = fopen(path.c_str(), "r");
+    FILE* file = open_text_file(path);
     if (file == nullptr) return false;
-    struct stat info;
-    if (fstat(fileno(file), &info) != 0 || S_ISDIR(info.st_mode)) {
-        fclose(file);
-        return false;
-    }
     // One reader per file and thread: the stream needs no lock of its own.
     __fsetlocking(file, FSETLOCKING_BYCALLER);
-    setvbuf(file, nullptr, _IOFBF, file_buffer_size);
+    if (file_buffer_ == nullptr) file_buffer_ = static_cast<char*>(malloc(file_buffer_size));
+    if (file_buffer_ != nullptr) setvbuf(file, file_buffer_, _IOFBF, file_buffer_size);
     file_ = file;
     return true;
 }
@@ -51,8 +60,10 @@ void Line_reader::close() {
 }
 
 bool file_readable(const std::string& path) {
-    Line_reader reader;
-    return reader.open(path);
+    FILE* file = open_text_file(path);
+    if (file == nullptr) return false;
+    fclose(file);
+    return true;
 }
 
 void Line_scanner::skip_space() {
@@ -81,35 +92,86 @@ bool Line_scanner::word(std::string& out) {
 
 namespace {
 
-// Extent of a real number at the front of text, as the formatted extraction
-// of a double collects it: [sign] digits [. digits] [e|E [sign] digits],
-// where the digits before or after the point may be missing. The scan stops
-// at the first character that cannot continue the number. complete is false
-// when the collected text is no number: no mantissa digit, or an exponent
-// mark without a digit after it.
-size_t real_extent(std::string_view text, bool& complete) {
+// A real number at the front of text, as the formatted extraction of a double
+// collects it: [sign] digits [. digits] [e|E [sign] digits], where the digits
+// before or after the point may be missing; the scan stops at the first
+// character that cannot continue the number. Up to 19 significant digits are
+// kept as an integer mantissa with a power of ten, for the exact short path.
+struct Real_text {
+    size_t length = 0;       // characters collected
+    bool complete = false;   // false: no mantissa digit, or an exponent mark without a digit
+    bool negative = false;
+    bool short_form = true;  // mantissa holds every significant digit
+    uint64_t mantissa = 0;
+    int64_t scale = 0;       // value = mantissa * 10^scale
+    int significant = 0;
+};
+
+void add_digit(Real_text& real, int digit, bool after_point) {
+    if (real.mantissa == 0 && digit == 0) {  // a leading zero only shifts the point
+        if (after_point) --real.scale;
+        return;
+    }
+    if (real.significant == 19) {
+        real.short_form = false;
+        return;
+    }
+    real.mantissa = real.mantissa * 10 + static_cast<uint64_t>(digit);
+    ++real.significant;
+    if (after_point) --real.scale;
+}
+
+// Exponent digits after the mark at text[i - 1]; returns the index after them.
+size_t scan_exponent(std::string_view text, size_t i, Real_text& real) {
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    size_t first = i;
+    int64_t exponent = 0;
+    for (; i < text.size() && is_digit(text[i]); ++i)
+        if (exponent < 1000000) exponent = exponent * 10 + (text[i] - '0');
+    real.complete = i > first;
+    real.scale += negative ? -exponent : exponent;
+    return i;
+}
+
+Real_text scan_real(std::string_view text) {
+    Real_text real;
     size_t i = 0, n = text.size();
-    if (i < n && (text[i] == '+' || text[i] == '-')) ++i;
-    bool mantissa = false, point = false;
-    while (i < n) {
-        if (is_digit(text[i])) {
-            mantissa = true;
-        } else if (text[i] == '.' && !point) {
+    if (i < n && (text[i] == '+' || text[i] == '-')) real.negative = text[i++] == '-';
+    bool digit_seen = false, point = false;
+    for (; i < n; ++i) {
+        char c = text[i];
+        if (is_digit(c)) {
+            digit_seen = true;
+            add_digit(real, c - '0', point);
+        } else if (c == '.' && !point) {
             point = true;
-        } else if ((text[i] == 'e' || text[i] == 'E') && mantissa) {
-            ++i;
-            if (i < n && (text[i] == '+' || text[i] == '-')) ++i;
-            size_t digits = i;
-            while (i < n && is_digit(text[i])) ++i;
-            complete = i > digits;
-            return i;
+        } else if ((c == 'e' || c == 'E') && digit_seen) {
+            real.length = scan_exponent(text, i + 1, real);
+            return real;
         } else {
             break;
         }
-        ++i;
     }
-    complete = mantissa;
-    return i;
+    real.complete = digit_seen;
+    real.length = i;
+    return real;
+}
+
+// Exact short path: a mantissa below 2^53 and a power of ten up to 10^22 are
+// both exact doubles, so one multiplication or division rounds correctly.
+bool convert_short(const Real_text& real, double& out) {
+    static const double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                    1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                    1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    if (!real.short_form || real.mantissa > (uint64_t(1) << 53)) return false;
+    double value = static_cast<double>(real.mantissa);
+    if (real.mantissa != 0) {
+        if (real.scale < -22 || real.scale > 22) return false;
+        value = real.scale < 0 ? value / powers[-real.scale] : value * powers[real.scale];
+    }
+    out = real.negative ? -value : value;
+    return true;
 }
 
 // Rare path (values beyond the double range, or text the fast converter does
@@ -124,6 +186,7 @@ bool convert_slow(std::string_view number, double& out) {
     return true;
 }
 
+// General path: the fast correctly rounded converter, then the C library.
 bool convert_real(std::string_view number, double& out) {
     const char* first = number.data();
     const char* last = first + number.size();
@@ -142,10 +205,10 @@ bool convert_real(std::string_view number, double& out) {
 bool Line_scanner::number(double& out) {
     if (!ok_) return false;
     skip_space();
-    bool complete = false;
-    size_t length = real_extent(rest_, complete);
-    if (!complete || !convert_real(rest_.substr(0, length), out)) return ok_ = false;
-    rest_.remove_prefix(length);
+    Real_text real = scan_real(rest_);
+    if (!real.complete) return ok_ = false;
+    if (!convert_short(real, out) && !convert_real(rest_.substr(0, real.length), out)) return ok_ = false;
+    rest_.remove_prefix(real.length);
     return true;
 }
 

@@ -29,8 +29,9 @@ public:
 
 private:
     FILE* file_ = nullptr;
-    char* buffer_ = nullptr;
+    char* buffer_ = nullptr;       // the current line
     size_t capacity_ = 0;
+    char* file_buffer_ = nullptr;  // stdio buffer, kept across files
 };
 
 // True when path names a regular file (or other non-directory) that can be opened for reading.

@@ -1,6 +1,7 @@
 #include "normalize.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -17,6 +18,18 @@ constexpr size_t level_num = 15;
 constexpr double interval_tolerance = 1e-10;
 const double no_quantile = std::numeric_limits<double>::quiet_NaN();
 
+// A pass over the row-major matrix costs about the same for one column as
+// for a handful, so the quantile workers gather several columns per pass;
+// all workers together hold at most this many column buffers (at least one
+// each).
+constexpr size_t buffered_columns = 16;
+
+// Selection of order statistics first counts the values into equal-width
+// buckets and then selects only inside the buckets that hold a wanted rank;
+// below the threshold plain selection is as fast.
+constexpr size_t bucket_num = 4096;
+constexpr size_t bucketing_threshold = 4096;
+
 // Levels 0.01, 0.08, …, 0.99.
 gsl_vector* quantile_levels() {
     gsl_vector* levels = gsl_vector_alloc(level_num);
@@ -24,29 +37,56 @@ gsl_vector* quantile_levels() {
     return levels;
 }
 
-// Copies the usable values (flag > 0) of column c into values, in row order.
-void usable_column(const Data_matrix* matrix, size_t c, std::vector<double>& values) {
+// The columns t, t + step, … below count.
+std::vector<size_t> worker_columns(size_t t, size_t step, size_t count) {
+    std::vector<size_t> columns;
+    for (size_t c = t; c < count; c += step) columns.push_back(c);
+    return columns;
+}
+
+// Asks for the cache lines of row r that hold columns first … last of the
+// values and of their flags, ahead of their use.
+void prefetch_row(const Data_matrix* matrix, size_t r, size_t first, size_t last) {
+    const double* x = matrix->logit->data + r * matrix->logit->tda;
+    for (size_t c = first; c <= last; c += 8) __builtin_prefetch(x + c);
+    __builtin_prefetch(x + last);
+    const char* flag = matrix->valid->data + r * matrix->valid->tda;
+    __builtin_prefetch(flag + first);
+    __builtin_prefetch(flag + last);
+}
+
+// Appends the usable values (flag > 0) of columns[0 … count-1] to values[i],
+// in row order, in one pass over the rows. The rows are far apart in memory,
+// so the lines of a row some rows ahead are requested early.
+void gather_usable(const Data_matrix* matrix, const size_t* columns, size_t count,
+                   std::vector<std::vector<double>>& values) {
+    constexpr size_t ahead = 16;
     const gsl_matrix* logit = matrix->logit;
     const gsl_matrix_char* valid = matrix->valid;
-    const double* x = logit->data + c;
-    const char* flag = valid->data + c;
-    values.clear();
-    for (size_t r = 0; r < logit->size1; ++r, x += logit->tda, flag += valid->tda) {
-        if (*flag > 0) values.push_back(*x);
+    for (size_t i = 0; i < count; ++i) values[i].clear();
+    for (size_t r = 0; r < logit->size1; ++r) {
+        if (r + ahead < logit->size1) prefetch_row(matrix, r + ahead, columns[0], columns[count - 1]);
+        const double* x = logit->data + r * logit->tda;
+        const char* flag = valid->data + r * valid->tda;
+        for (size_t i = 0; i < count; ++i) {
+            if (flag[columns[i]] > 0) values[i].push_back(x[columns[i]]);
+        }
     }
 }
 
-// Interpolation of gsl_stats_quantile_from_sorted_data at level f, given the
-// values at the two ranks it reads (lhs and lhs + 1, or lhs alone at the end).
+// Position read by gsl_stats_quantile_from_sorted_data at level f among n
+// sorted values: it interpolates between ranks lhs and lhs + 1 with weight
+// delta, or takes rank lhs alone when it is the last. A level outside
+// [0, 1] reads an end value instead of memory beyond the values.
 void quantile_position(double f, size_t n, size_t& lhs, double& delta) {
-    const double index = f * (n - 1);
+    const double index = std::min(std::max(f, 0.0), 1.0) * (n - 1);
     lhs = static_cast<size_t>(static_cast<int>(index));
     delta = index - lhs;
 }
 
 // Places the order statistics of the ranks [rank_first, rank_last) (ascending,
-// absolute positions in base) where a full sort would put them, by recursive
-// selection: each nth_element splits the range for the ranks on either side.
+// absolute positions in base) where a full sort would put them: each
+// nth_element splits the range for the ranks on either side of it.
 void select_ranks(double* base, size_t first, size_t last, const size_t* rank_first,
                   const size_t* rank_last) {
     if (rank_first == rank_last || first >= last) return;
@@ -56,14 +96,71 @@ void select_ranks(double* base, size_t first, size_t last, const size_t* rank_fi
     select_ranks(base, *middle + 1, last, middle + 1, rank_last);
 }
 
-// Quantiles of values (n > 0) at every level, as gsl_stats_quantile_from_sorted_data
-// gives them from the fully sorted values, but found by selection of the
-// two order statistics each level reads. values is reordered.
-void select_quantiles(std::vector<double>& values, const gsl_vector* levels, double* out,
+// Equal-width buckets over [low, high]. The bucket number never decreases
+// as the value grows, so every value of a bucket is below every value of a
+// later one and a rank's value lies in the bucket whose count span holds it.
+struct Buckets {
+    double low;
+    double scale;
+    size_t of(double x) const {
+        size_t b = static_cast<size_t>((x - low) * scale);
+        return b < bucket_num ? b : bucket_num - 1;
+    }
+};
+
+// The order statistics of ranks (ascending, unique, below n) by bucket
+// counting: the values of the buckets that hold a wanted rank are moved to
+// the front and selected there. False when the value range does not allow
+// buckets (a single value or an overflowing range). values is reordered.
+bool bucketed_statistics(std::vector<double>& values, const std::vector<size_t>& ranks,
+                         std::vector<double>& out) {
+    auto [low, high] = std::minmax_element(values.begin(), values.end());
+    const Buckets buckets{*low, bucket_num / (*high - *low)};
+    if (!std::isfinite(buckets.scale) || buckets.scale <= 0.0) return false;
+    std::vector<size_t> first(bucket_num + 1, 0);
+    for (double x : values) ++first[buckets.of(x) + 1];
+    for (size_t b = 0; b < bucket_num; ++b) first[b + 1] += first[b];
+    std::vector<size_t> rank_bucket, packed_start(bucket_num, 0);
+    std::vector<char> wanted(bucket_num, 0);
+    for (size_t r : ranks) {
+        rank_bucket.push_back(std::upper_bound(first.begin(), first.end(), r) - first.begin() - 1);
+        wanted[rank_bucket.back()] = 1;
+    }
+    size_t packed = 0;
+    for (size_t b = 0; b < bucket_num; ++b) {
+        packed_start[b] = packed;
+        if (wanted[b]) packed += first[b + 1] - first[b];
+    }
+    size_t kept = 0;
+    for (double x : values) {
+        if (wanted[buckets.of(x)]) values[kept++] = x;
+    }
+    std::vector<size_t> packed_ranks;
+    for (size_t i = 0; i < ranks.size(); ++i) {
+        packed_ranks.push_back(packed_start[rank_bucket[i]] + ranks[i] - first[rank_bucket[i]]);
+    }
+    select_ranks(values.data(), 0, kept, packed_ranks.data(), packed_ranks.data() + packed_ranks.size());
+    out.clear();
+    for (size_t r : packed_ranks) out.push_back(values[r]);
+    return true;
+}
+
+// The values at ranks (ascending, unique, below n) of the sorted values.
+std::vector<double> order_statistics(std::vector<double>& values, const std::vector<size_t>& ranks) {
+    std::vector<double> out;
+    if (values.size() >= bucketing_threshold && bucketed_statistics(values, ranks, out)) return out;
+    select_ranks(values.data(), 0, values.size(), ranks.data(), ranks.data() + ranks.size());
+    for (size_t r : ranks) out.push_back(values[r]);
+    return out;
+}
+
+// Quantiles of values (n > 0) at every level, equal to what
+// gsl_stats_quantile_from_sorted_data gives on the fully sorted values, from
+// the order statistics at the two ranks each level reads. values is reordered.
+void column_quantiles(std::vector<double>& values, const gsl_vector* levels, double* out,
                       size_t out_stride) {
     const size_t n = values.size();
     std::vector<size_t> ranks;
-    ranks.reserve(2 * levels->size);
     for (size_t k = 0; k < levels->size; ++k) {
         size_t lhs;
         double delta;
@@ -73,14 +170,95 @@ void select_quantiles(std::vector<double>& values, const gsl_vector* levels, dou
     }
     std::sort(ranks.begin(), ranks.end());
     ranks.erase(std::unique(ranks.begin(), ranks.end()), ranks.end());
-    select_ranks(values.data(), 0, n, ranks.data(), ranks.data() + ranks.size());
+    std::vector<double> at = order_statistics(values, ranks);
+    auto value = [&](size_t rank) { return at[std::lower_bound(ranks.begin(), ranks.end(), rank) - ranks.begin()]; };
     for (size_t k = 0; k < levels->size; ++k) {
         size_t lhs;
         double delta;
         quantile_position(gsl_vector_get(levels, k), n, lhs, delta);
-        double q = lhs == n - 1 ? values[lhs]
-                                : (1 - delta) * values[lhs] + delta * values[lhs + 1];
-        out[k * out_stride] = q;
+        out[k * out_stride] = lhs == n - 1 ? value(lhs) : (1 - delta) * value(lhs) + delta * value(lhs + 1);
+    }
+}
+
+// One sample's piecewise linear map from its own quantiles onto the
+// reference; inactive for a sample without quantiles. Interval k is open,
+// from low[k] = own[k] - 1e-10 to high[k] = own[k+1] + 1e-10.
+struct Interval_map {
+    static constexpr size_t padded = 16;
+    bool active = false;
+    bool ordered = false;  // low and high never decrease, at most 15 intervals
+    std::vector<double> own, target, low, high;
+    std::array<double, padded> high_padded;  // high, then +infinity
+};
+
+Interval_map interval_map(const gsl_vector* reference, const gsl_vector* q) {
+    Interval_map map;
+    for (size_t k = 0; k < q->size; ++k) {
+        map.own.push_back(gsl_vector_get(q, k));
+        map.target.push_back(gsl_vector_get(reference, k));
+    }
+    map.active = q->size >= 2 && !std::isnan(map.own[0]) && !std::isnan(map.target[0]);
+    for (size_t k = 0; k + 1 < map.own.size(); ++k) {
+        map.low.push_back(map.own[k] - interval_tolerance);
+        map.high.push_back(map.own[k + 1] + interval_tolerance);
+    }
+    map.ordered = map.high.size() < Interval_map::padded &&
+                  std::is_sorted(map.low.begin(), map.low.end()) &&
+                  std::is_sorted(map.high.begin(), map.high.end());
+    map.high_padded.fill(std::numeric_limits<double>::infinity());
+    if (map.ordered) std::copy(map.high.begin(), map.high.end(), map.high_padded.begin());
+    return map;
+}
+
+// x mapped linearly from interval k onto [target[k], target[k+1]]; a
+// zero-width interval maps to target[k].
+double map_in_interval(const Interval_map& map, size_t k, double x) {
+    const double width = map.own[k + 1] - map.own[k];
+    if (width == 0.0) return map.target[k];
+    return (x - map.own[k]) * (map.target[k + 1] - map.target[k]) / width + map.target[k];
+}
+
+// The first interval that holds x maps it; x outside every interval is
+// returned unchanged. The intervals are searched in ascending order.
+double map_value_by_search(const Interval_map& map, double x) {
+    for (size_t k = 0; k < map.low.size(); ++k) {
+        if (map.low[k] < x && x < map.high[k]) return map_in_interval(map, k, x);
+    }
+    return x;
+}
+
+// The same result without the search: with ordered bounds the intervals
+// that end at or below x come first, so the first interval that can hold x
+// is the one after them, and it holds x when it starts below x. Their
+// number is found by a branch-free binary search over the padded bounds.
+double map_value(const Interval_map& map, double x) {
+    if (!map.ordered) return map_value_by_search(map, x);
+    const double* high = map.high_padded.data();
+    size_t k = 0;
+    k += !(x < high[k + 7]) ? 8 : 0;
+    k += !(x < high[k + 3]) ? 4 : 0;
+    k += !(x < high[k + 1]) ? 2 : 0;
+    k += !(x < high[k]) ? 1 : 0;
+    if (k >= map.high.size() || !(map.low[k] < x)) return x;
+    return map_in_interval(map, k, x);
+}
+
+// Maps the worker's columns row by row, rows first … P-1 then 0 … first-1:
+// workers start at different rows, so they do not write the same cache
+// lines at the same time.
+void map_rows(Data_matrix* matrix, const std::vector<size_t>& columns,
+              const std::vector<Interval_map>& maps, size_t first) {
+    gsl_matrix* logit = matrix->logit;
+    const gsl_matrix_char* valid = matrix->valid;
+    const size_t rows = logit->size1;
+    for (size_t i = 0; i < rows; ++i) {
+        const size_t r = first + i < rows ? first + i : first + i - rows;
+        double* x = logit->data + r * logit->tda;
+        const char* flag = valid->data + r * valid->tda;
+        for (size_t j = 0; j < columns.size(); ++j) {
+            const size_t c = columns[j];
+            if (maps[j].active && flag[c] >= 0) x[c] = map_value(maps[j], x[c]);
+        }
     }
 }
 
@@ -131,6 +309,8 @@ bool normalize(Data_matrix* matrix, uint32_t thread_num, const Data_description*
     return true;
 }
 
+// Worker t gathers its columns in batches (one pass over the rows per batch)
+// and summarises each; a column without usable values gets NaN quantiles.
 bool find_quantile_thread(Data_matrix* matrix, uint32_t t, uint32_t step,
                           const gsl_vector* levels, gsl_matrix* quantiles) {
     const size_t sample_num = matrix->logit->size2;
@@ -143,15 +323,20 @@ bool find_quantile_thread(Data_matrix* matrix, uint32_t t, uint32_t step,
         return false;
     }
     if (step == 0) return false;
-    std::vector<double> values;
-    values.reserve(matrix->logit->size1);
-    for (size_t c = t; c < sample_num; c += step) {
-        usable_column(matrix, c, values);
-        double* out = quantiles->data + c;
-        if (values.empty()) {
-            for (size_t k = 0; k < levels->size; ++k) out[k * quantiles->tda] = no_quantile;
-        } else {
-            select_quantiles(values, levels, out, quantiles->tda);
+    const std::vector<size_t> columns = worker_columns(t, step, sample_num);
+    const size_t batch = std::min(std::max<size_t>(1, buffered_columns / step), columns.size());
+    std::vector<std::vector<double>> values(batch);
+    for (auto& column : values) column.reserve(matrix->logit->size1);
+    for (size_t first = 0; first < columns.size(); first += batch) {
+        const size_t count = std::min(batch, columns.size() - first);
+        gather_usable(matrix, &columns[first], count, values);
+        for (size_t i = 0; i < count; ++i) {
+            double* out = quantiles->data + columns[first + i];
+            if (values[i].empty()) {
+                for (size_t k = 0; k < levels->size; ++k) out[k * quantiles->tda] = no_quantile;
+            } else {
+                column_quantiles(values[i], levels, out, quantiles->tda);
+            }
         }
     }
     return true;
@@ -176,6 +361,8 @@ bool average_quantile(const gsl_matrix* quantiles, gsl_vector* reference) {
     return true;
 }
 
+// Worker t maps its columns in one pass over the rows (the same mapping as
+// normalize_function, column by column).
 bool normalize_function_thread(Data_matrix* matrix, uint32_t t, uint32_t step,
                                const gsl_vector* levels, const gsl_vector* reference,
                                const gsl_matrix* quantiles) {
@@ -189,44 +376,32 @@ bool normalize_function_thread(Data_matrix* matrix, uint32_t t, uint32_t step,
         return false;
     }
     if (step == 0) return false;
+    const std::vector<size_t> columns = worker_columns(t, step, sample_num);
+    std::vector<Interval_map> maps;
     gsl_vector* own = gsl_vector_alloc(levels->size);
-    for (size_t c = t; c < sample_num; c += step) {
+    for (size_t c : columns) {
         gsl_matrix_get_col(own, quantiles, c);
-        normalize_function(matrix, static_cast<uint32_t>(c), levels, reference, own);
+        maps.push_back(interval_map(reference, own));
     }
     gsl_vector_free(own);
+    if (!columns.empty()) map_rows(matrix, columns, maps, matrix->logit->size1 * t / step);
     return true;
 }
 
 bool normalize_function(Data_matrix* matrix, uint32_t c, const gsl_vector* levels,
                         const gsl_vector* reference, const gsl_vector* q) {
-    const size_t count = levels->size;
-    if (reference->size != count || q->size != count) {
+    if (reference->size != levels->size || q->size != levels->size) {
         message("Error: quantile and value does not match\n");
         return false;
     }
-    if (count < 2 || std::isnan(gsl_vector_get(q, 0)) || std::isnan(gsl_vector_get(reference, 0))) {
-        return true;  // a sample without quantiles keeps its values
-    }
-    std::vector<double> own(count), target(count);
-    for (size_t k = 0; k < count; ++k) {
-        own[k] = gsl_vector_get(q, k);
-        target[k] = gsl_vector_get(reference, k);
-    }
+    const Interval_map map = interval_map(reference, q);
+    if (!map.active) return true;  // a sample without quantiles keeps its values
     gsl_matrix* logit = matrix->logit;
     const gsl_matrix_char* valid = matrix->valid;
     double* x = logit->data + c;
     const char* flag = valid->data + c;
     for (size_t r = 0; r < logit->size1; ++r, x += logit->tda, flag += valid->tda) {
-        if (*flag < 0) continue;
-        for (size_t k = 0; k + 1 < count; ++k) {
-            if (own[k] - interval_tolerance < *x && *x < own[k + 1] + interval_tolerance) {
-                double width = own[k + 1] - own[k];
-                *x = width == 0.0 ? target[k]
-                                  : (*x - own[k]) * (target[k + 1] - target[k]) / width + target[k];
-                break;
-            }
-        }
+        if (*flag >= 0) *x = map_value_by_search(map, *x);
     }
     return true;
 }

@@ -127,8 +127,8 @@ const Option* find_option(const std::string& argument) {
     return nullptr;
 }
 
-// A rejected command line: the message (already formatted with its argument),
-// then the usage text, then exit status -1.
+// A rejected command line: the message, formatted with the offending argument
+// as typed, then the usage text, then exit status -1.
 [[noreturn]] void reject(const char* format, const char* argument) {
     printf(format, argument);
     help();
@@ -139,7 +139,7 @@ const Option* find_option(const std::string& argument) {
 
 Parameter parameter_manipulate(int argc, char** argv) {
     Parameter options;
-    if (argc <= 1) {
+    if (argc <= 1) {  // no arguments (an empty vector as well): usage only
         help();
         exit(-1);
     }

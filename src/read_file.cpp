@@ -67,15 +67,15 @@ bool parse_sample_line(std::string_view line, uint32_t covariable_num, bool cont
     return true;
 }
 
-// Registers a sound sample line as sample number table.sample_num. Groups are
+// Registers a sound sample line as sample number `column`. Groups are
 // numbered by first appearance. False when the sample name repeats.
 bool register_sample(const Sample_line& line, Data_description& description,
-                     uint32_t& group_count, const Sample_table& table) {
+                     uint32_t& group_count, uint32_t column) {
     uint32_t number = 0;
     if (!description.group_index.find(line.group, number))
         description.group_index.add(line.group, group_count++);
     bool unique = description.sample_group.add(line.sample, line.group);
-    description.sample_index.add(line.sample, table.sample_num);
+    description.sample_index.add(line.sample, column);
     return unique;
 }
 
@@ -99,7 +99,7 @@ bool read_sample_lines(const std::string& configure_file, uint32_t covariable_nu
                     configure_file.c_str(), print_length(line), line.data());
             table.sound = false;
         } else {
-            if (!register_sample(columns, description, group_count, table)) table.sound = false;
+            if (!register_sample(columns, description, group_count, table.sample_num)) table.sound = false;
             table.continuous.push_back(columns.continuous);
             table.reference_file = columns.data_file;
         }
@@ -183,12 +183,24 @@ bool data_files_readable(const std::vector<std::string>& files) {
     return readable;
 }
 
-// Where one sample file's values go: column of logit and valid, by row.
-struct Column {
-    double* logit;
-    char* valid;
-    size_t logit_stride;
-    size_t valid_stride;
+// Files a worker reads side by side: the values of one row then land in
+// neighbouring columns, a few cache lines instead of one line per value.
+// Bounded so that all workers together keep at most 256 files open (one
+// each beyond 256 workers).
+size_t group_size(uint32_t workers) {
+    size_t size = 256 / (workers == 0 ? 1 : workers);
+    return size < 1 ? 1 : (size > 8 ? 8 : size);
+}
+
+// One data file being read into its column of logit and valid.
+struct Sample_stream {
+    const std::string* file = nullptr;
+    Line_reader reader;
+    double* logit = nullptr;  // top of the column
+    char* valid = nullptr;
+    size_t logit_stride = 0;
+    size_t valid_stride = 0;
+    uint32_t extremes = 0;    // betas of exactly 0 or 1
 };
 
 // One data line into its cell. A line without three readable columns or with
@@ -228,33 +240,62 @@ bool read_data_line(std::string_view line, const std::string& reference_id, cons
     return true;
 }
 
-// Reads one sample's data file into its column. False, after a message, when
-// the file cannot be opened, names another probe than the reference sample
-// file on some line, or has a different number of lines.
-bool read_sample_file(const std::string& file, Column column, const std::vector<std::string>& probe_ids) {
-    Line_reader reader;
-    if (!reader.open(file)) {
-        message("Error: cannot open file %s\n", file.c_str());
+bool open_stream(Sample_stream& stream, const std::vector<std::string>& files, size_t column,
+                 Data_matrix* matrix) {
+    stream.file = &files[column];
+    if (!stream.reader.open(*stream.file)) {
+        message("Error: cannot open file %s\n", stream.file->c_str());
         return false;
     }
-    const size_t probes = probe_ids.size();
-    size_t lines = 0;
-    uint32_t extremes = 0;
+    stream.logit = matrix->logit->data + column;
+    stream.valid = matrix->valid->data + column;
+    stream.logit_stride = matrix->logit->tda;
+    stream.valid_stride = matrix->valid->tda;
+    return true;
+}
+
+bool read_row(Sample_stream& stream, size_t row, const std::vector<std::string>& probe_ids) {
     std::string_view line;
-    for (; reader.next(line); ++lines) {
-        if (lines >= probes) continue;
-        if (!read_data_line(line, probe_ids[lines], file, static_cast<uint32_t>(lines),
-                            column.logit[lines * column.logit_stride],
-                            column.valid[lines * column.valid_stride], extremes))
-            return false;
+    if (!stream.reader.next(line)) {
+        message("Error: data file %s has %zu lines, but the reference sample file has %zu\n",
+                stream.file->c_str(), row, probe_ids.size());
+        return false;
     }
+    return read_data_line(line, probe_ids[row], *stream.file, static_cast<uint32_t>(row),
+                          stream.logit[row * stream.logit_stride], stream.valid[row * stream.valid_stride],
+                          stream.extremes);
+}
+
+// After the last probe row: a longer file is misaligned; otherwise the
+// summary of betas of 0 or 1.
+bool finish_stream(Sample_stream& stream, size_t probes) {
+    size_t lines = probes;
+    std::string_view line;
+    while (stream.reader.next(line)) ++lines;
     if (lines != probes) {
         message("Error: data file %s has %zu lines, but the reference sample file has %zu\n",
-                file.c_str(), lines, probes);
+                stream.file->c_str(), lines, probes);
         return false;
     }
-    if (extremes > 0)
-        message("Warning: %u beta values of 0 or 1 excluded in data file %s\n", extremes, file.c_str());
+    if (stream.extremes > 0)
+        message("Warning: %u beta values of 0 or 1 excluded in data file %s\n", stream.extremes,
+                stream.file->c_str());
+    return true;
+}
+
+// Reads the data files of the given columns row by row, side by side. False,
+// after a message, when a file cannot be opened, names another probe than
+// the reference sample file on some line, or has another number of lines.
+bool read_file_group(const std::vector<std::string>& files, const std::vector<size_t>& columns,
+                     Data_matrix* matrix, const std::vector<std::string>& probe_ids) {
+    std::vector<Sample_stream> streams(columns.size());
+    for (size_t j = 0; j < columns.size(); ++j)
+        if (!open_stream(streams[j], files, columns[j], matrix)) return false;
+    for (size_t row = 0; row < probe_ids.size(); ++row)
+        for (Sample_stream& stream : streams)
+            if (!read_row(stream, row, probe_ids)) return false;
+    for (Sample_stream& stream : streams)
+        if (!finish_stream(stream, probe_ids.size())) return false;
     return true;
 }
 
@@ -346,12 +387,15 @@ bool read_data_thread(const std::vector<std::string>* files, Data_matrix* matrix
                       uint32_t step, const std::vector<std::string>* probe_ids,
                       std::vector<char>* ok) {
     if (step == 0) return false;
+    for (size_t i = t; i < files->size(); i += step) (*ok)[i] = 0;
+    const size_t group = group_size(step);
+    std::vector<size_t> columns;
     for (size_t i = t; i < files->size(); i += step) {
-        Column column{matrix->logit->data + i, matrix->valid->data + i, matrix->logit->tda,
-                      matrix->valid->tda};
-        bool read = read_sample_file((*files)[i], column, *probe_ids);
-        (*ok)[i] = read ? 1 : 0;
-        if (!read) return false;
+        columns.push_back(i);
+        if (columns.size() < group && i + step < files->size()) continue;
+        if (!read_file_group(*files, columns, matrix, *probe_ids)) return false;
+        for (size_t column : columns) (*ok)[column] = 1;
+        columns.clear();
     }
     return true;
 }

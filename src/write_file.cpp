@@ -6,6 +6,7 @@
 #include "write_file.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -87,10 +88,11 @@ const Point* annotation_of(const std::string& id, const std::vector<Point>& poin
     return &points[found->second];
 }
 
-// group_mean(row, g), or 2.0 (no mean) where the matrix has no such entry.
+// group_mean(row, g), or NaN where the matrix has no such entry: neither
+// writer draws a NaN ("-" in the probe table, no track line).
 double group_mean(const Probe_result& result, uint32_t row, uint32_t g) {
     const gsl_matrix* means = result.group_mean;
-    if (means == nullptr || row >= means->size1 || g >= means->size2) return 2.0;
+    if (means == nullptr || row >= means->size1 || g >= means->size2) return std::nan("");
     return gsl_matrix_get(means, row, g);
 }
 
@@ -156,9 +158,12 @@ struct Region_output {
     std::string prefix;
 };
 
-// Track values of one group: (chromosome, position) -> value, the first value
-// of a position kept.
-using Track_values = std::map<std::pair<std::string, uint32_t>, double>;
+// A probe of a reported region: its annotation record and matrix row.
+// Collected in the order met (region order, then list order).
+struct Track_probe {
+    uint32_t point;
+    uint32_t row;
+};
 
 // Opens every group track; stops at the first one that cannot be opened.
 bool open_region_tracks(const std::string& prefix, const std::vector<std::string>& groups,
@@ -187,19 +192,61 @@ void write_region_row(FILE* table, const Bed& region, double pvalue, double fdr,
     fprintf(table, "\t%s\n", middle != nullptr ? middle->ann.c_str() : "");
 }
 
-// Adds the probes of one reported region to the group tracks. A probe that is
-// not a study probe or has no annotation is skipped: never another probe's value.
+// Adds the probes of one reported region to the track probes. A probe that
+// is not a study probe or has no annotation is skipped: never another
+// probe's value.
 void collect_region_probes(const std::vector<std::string>& ids, const Data_description& description,
-                           const Probe_result& probe_result, const std::vector<Point>& points,
+                           const std::vector<Point>& points,
                            const std::map<std::string, uint32_t>& probe_index_map,
-                           std::vector<Track_values>& values) {
+                           std::vector<Track_probe>& track_probes) {
     for (const std::string& id : ids) {
         uint32_t row = 0;
-        const Point* point = annotation_of(id, points, probe_index_map);
-        if (!description.probe_index.find(id, row) || point == nullptr) continue;
-        for (uint32_t g = 0; g < values.size(); ++g) {
-            const double mean = group_mean(probe_result, row, g);
-            if (mean < region_mean_limit) values[g].emplace(std::make_pair(point->chr, point->loc), mean);
+        auto found = probe_index_map.find(id);
+        if (found == probe_index_map.end() || found->second >= points.size()) continue;
+        if (!description.probe_index.find(id, row)) continue;
+        track_probes.push_back({found->second, row});
+    }
+}
+
+bool same_place(const Point& a, const Point& b) {
+    return a.loc == b.loc && a.chr == b.chr;
+}
+
+// Of the probes at one position (first to last, in the order met), the first
+// whose group mean is below the limit (an untested 2.0 is not) gives the line.
+void write_track_position(FILE* track, const std::vector<Track_probe>& track_probes, size_t first,
+                          size_t last, const std::vector<Point>& points,
+                          const Probe_result& probe_result, uint32_t g) {
+    for (size_t k = first; k < last; ++k) {
+        const double mean = group_mean(probe_result, track_probes[k].row, g);
+        if (!(mean < region_mean_limit)) continue;
+        const Point& point = points[track_probes[k].point];
+        write_track_line(track, point.chr, point.loc, mean);
+        return;
+    }
+}
+
+// Track lines sorted by chromosome text, then position, one per position.
+// The stable sort keeps the order met among probes at one position.
+void write_region_tracks(std::vector<Track_probe>& track_probes, const std::vector<Point>& points,
+                         const Probe_result& probe_result,
+                         const std::vector<std::unique_ptr<Output_file>>& tracks) {
+    std::stable_sort(track_probes.begin(), track_probes.end(),
+                     [&](const Track_probe& a, const Track_probe& b) {
+                         const Point& x = points[a.point];
+                         const Point& y = points[b.point];
+                         const int order = x.chr.compare(y.chr);
+                         return order < 0 || (order == 0 && x.loc < y.loc);
+                     });
+    for (size_t first = 0, last = 0; first < track_probes.size(); first = last) {
+        const Point& place = points[track_probes[first].point];
+        last = first + 1;
+        while (last < track_probes.size() && same_place(place, points[track_probes[last].point])) {
+            ++last;
+        }
+        for (uint32_t g = 0; g < tracks.size(); ++g) {
+            write_track_position(tracks[g]->get(), track_probes, first, last, points, probe_result,
+                                 g);
         }
     }
 }
@@ -210,22 +257,21 @@ const std::vector<std::string>* region_probe_list(const CGI_description& regions
     return found == regions.region_probes.end() ? &none : &found->second;
 }
 
-// Table rows of the reported regions, in region order; fills the track values.
+// Table rows of the reported regions, in region order; collects their probes.
 void write_region_rows(FILE* table, const Parameter& options, const Data_description& description,
-                       const Probe_result& probe_result, const std::vector<Point>& points,
+                       const std::vector<Point>& points,
                        const std::map<std::string, uint32_t>& probe_index_map,
                        const CGI_result& result, const CGI_description& regions,
-                       std::vector<Track_values>& values) {
+                       std::vector<Track_probe>& track_probes) {
     if (result.pvalue == nullptr || result.fdr == nullptr) return;  // no region
-    const size_t count =
-        std::min({regions.regions.size(), result.pvalue->size, result.fdr->size});
+    const size_t count = std::min({regions.regions.size(), result.pvalue->size, result.fdr->size});
     for (size_t i = 0; i < count; ++i) {
         const double p = gsl_vector_get(result.pvalue, i);
         const double q = gsl_vector_get(result.fdr, i);
         if (!reported(p, q, options)) continue;
         const std::vector<std::string>& ids = *region_probe_list(regions, i);
         write_region_row(table, regions.regions[i], p, q, ids, points, probe_index_map);
-        collect_region_probes(ids, description, probe_result, points, probe_index_map, values);
+        collect_region_probes(ids, description, points, probe_index_map, track_probes);
     }
 }
 
@@ -248,14 +294,10 @@ bool write_region_result(const Region_output& output, const Parameter& options,
         return false;
     }
     fputs("CHR\tSTART\tEND\tNAME\tPVALUE\tFDR\tPROBE\tANNOTATION\n", table.get());
-    std::vector<Track_values> values(groups.size());
-    write_region_rows(table.get(), options, description, probe_result, points, probe_index_map,
-                      result, regions, values);
-    for (size_t g = 0; g < groups.size(); ++g) {
-        for (const auto& [key, value] : values[g]) {
-            write_track_line(tracks[g]->get(), key.first, key.second, value);
-        }
-    }
+    std::vector<Track_probe> track_probes;
+    write_region_rows(table.get(), options, description, points, probe_index_map, result, regions,
+                      track_probes);
+    write_region_tracks(track_probes, points, probe_result, tracks);
     bool ok = table.close();
     return close_all(tracks) && ok;
 }
@@ -280,12 +322,14 @@ bool write_probe_result(const Data_description& description, const Probe_result&
     // Rows in probe order: the registry's index order is the matrix row order.
     for (const auto& [row, id] : description.probe_index.index_to_id) {
         if (row >= count) break;
-        const Point* point = annotation_of(id, points, probe_index_map);
-        if (point == nullptr) continue;
-        if (options.nosnp && !id.empty() && id[0] == 'r') continue;
-        if (!reported(gsl_vector_get(result.pvalue, row), gsl_vector_get(result.fdr, row), options)) {
+        // Thresholds first: the annotation look-up is the costly test.
+        if (!reported(gsl_vector_get(result.pvalue, row), gsl_vector_get(result.fdr, row),
+                      options)) {
             continue;
         }
+        if (options.nosnp && !id.empty() && id[0] == 'r') continue;
+        const Point* point = annotation_of(id, points, probe_index_map);
+        if (point == nullptr) continue;
         write_probe_row(table.get(), tracks, id, row, *point, result);
     }
     ok = table.close() && ok;
@@ -298,8 +342,8 @@ bool write_cgi_result(const Parameter& options, const Data_description& descript
                       const CGI_result& result, const CGI_description& regions) {
     const Region_output output{"     Writing predefined region result", options.r1_out_file,
                                options.r1_prefix};
-    return write_region_result(output, options, description, probe_result, points,
-                               probe_index_map, result, regions);
+    return write_region_result(output, options, description, probe_result, points, probe_index_map,
+                               result, regions);
 }
 
 bool write_dmr_result(const Parameter& options, const Data_description& description,
@@ -308,6 +352,6 @@ bool write_dmr_result(const Parameter& options, const Data_description& descript
                       const CGI_result& result, const CGI_description& regions) {
     const Region_output output{"     Writing arbitrary region result", options.r2_out_file,
                                options.r2_prefix};
-    return write_region_result(output, options, description, probe_result, points,
-                               probe_index_map, result, regions);
+    return write_region_result(output, options, description, probe_result, points, probe_index_map,
+                               result, regions);
 }

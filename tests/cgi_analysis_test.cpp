@@ -35,18 +35,21 @@ struct Study {
 // groups[s] is the group of sample s (group numbers 0 … max); continuous mode
 // when continuous is not empty (one value per sample, a single group).
 std::unique_ptr<Study> make_study(uint32_t probes, const std::vector<uint32_t>& groups,
-                                  uint32_t covariables, const std::vector<double>& continuous = {}) {
+                                  uint32_t covariables,
+                                  const std::vector<double>& continuous = {}) {
     auto study = std::make_unique<Study>();
     const uint32_t samples = static_cast<uint32_t>(groups.size());
     uint32_t group_count = 0;
     for (uint32_t g : groups) group_count = std::max(group_count, g + 1);
-    for (uint32_t g = 0; g < group_count; ++g) study->description.group_index.add("g" + std::to_string(g), g);
+    for (uint32_t g = 0; g < group_count; ++g)
+        study->description.group_index.add("g" + std::to_string(g), g);
     for (uint32_t s = 0; s < samples; ++s) {
         const std::string name = "s" + std::to_string(s);
         study->description.sample_index.add(name, s);
         study->description.sample_group.add(name, "g" + std::to_string(groups[s]));
     }
-    for (uint32_t p = 0; p < probes; ++p) study->description.probe_index.add("cg" + std::to_string(p), p);
+    for (uint32_t p = 0; p < probes; ++p)
+        study->description.probe_index.add("cg" + std::to_string(p), p);
     Data_matrix& m = *study->matrix;
     m.logit = gsl_matrix_calloc(probes, samples);
     m.valid = gsl_matrix_char_alloc(probes, samples);
@@ -67,7 +70,8 @@ void add_region(Study& study, const std::vector<uint32_t>& rows) {
     region.end = region.start + 500;
     study.regions.regions.push_back(region);
     if (rows.empty()) return;
-    for (uint32_t row : rows) study.regions.region_probes[index].push_back("cg" + std::to_string(row));
+    for (uint32_t row : rows)
+        study.regions.region_probes[index].push_back("cg" + std::to_string(row));
 }
 
 // Each probe's own reduced and full least-squares fits on its usable values,
@@ -95,8 +99,10 @@ void fill_probe_fits(Study& study) {
                 full.push_back(1.0);
                 full.push_back(gsl_matrix_get(m.continuous, s, 0));
             } else {
-                const std::string group = study.description.sample_group.get_group("s" + std::to_string(s));
-                for (size_t g = 0; g < G; ++g) full.push_back(study.description.group_index.get(group) == g);
+                const std::string group =
+                    study.description.sample_group.get_group("s" + std::to_string(s));
+                for (size_t g = 0; g < G; ++g)
+                    full.push_back(study.description.group_index.get(group) == g);
             }
         }
         Fit_summary& fit = study.probes.fit[row];
@@ -118,7 +124,8 @@ std::vector<double> run_regions(Study& study, uint32_t threads, Fit_path path,
                                 std::vector<double>* fdr = nullptr) {
     CGI_result result;
     capture_stdout([&] {
-        test_regions(study.matrix, threads, study.description, result, study.regions, &study.probes, path);
+        test_regions(study.matrix, threads, study.description, result, study.regions, &study.probes,
+                     path);
     });
     std::vector<double> pvalues = values(result.pvalue);
     if (fdr != nullptr) *fdr = values(result.fdr);
@@ -222,7 +229,8 @@ TEST(RegionTest, observation_count_decides_too_few_by_full_columns) {
     for (Fit_path path : {Fit_path::reference, Fit_path::fast}) {
         CGI_result result;
         std::string out = capture_stdout([&] {
-            test_regions(study->matrix, 1, study->description, result, study->regions, &study->probes, path);
+            test_regions(study->matrix, 1, study->description, result, study->regions,
+                         &study->probes, path);
         });
         EXPECT_EQ(out, "Warning: too few observations in linear regression.\n");
         EXPECT_EQ(gsl_vector_get(result.pvalue, 0), 2.0);
@@ -248,21 +256,23 @@ TEST(RegionTest, worker_takes_every_step_th_region) {
     result.pvalue = gsl_vector_alloc(10);
     gsl_vector_set_all(result.pvalue, 2.0);
     cgi_analysis_thread(study->matrix, 1, 4, &study->description, &study->regions, &result);
-    for (size_t i = 0; i < 10; ++i) EXPECT_EQ(gsl_vector_get(result.pvalue, i) < 1.0, i % 4 == 1) << i;
+    for (size_t i = 0; i < 10; ++i)
+        EXPECT_EQ(gsl_vector_get(result.pvalue, i) < 1.0, i % 4 == 1) << i;
     gsl_vector_set_all(result.pvalue, 2.0);
-    cgi_analysis_fast_thread(study->matrix, 1, 4, &study->description, &study->regions, &study->probes,
-                             &result);
-    for (size_t i = 0; i < 10; ++i) EXPECT_EQ(gsl_vector_get(result.pvalue, i) < 1.0, i % 4 == 1) << i;
+    cgi_analysis_fast_thread(study->matrix, 1, 4, &study->description, &study->regions,
+                             &study->probes, &result);
+    for (size_t i = 0; i < 10; ++i)
+        EXPECT_EQ(gsl_vector_get(result.pvalue, i) < 1.0, i % 4 == 1) << i;
     cgi_result_free(result);
 }
 
 // ---- random studies: the fast path against the dense reference ----
 
 struct Random_case {
-    uint32_t groups;        // ignored in continuous mode
+    uint32_t groups;  // ignored in continuous mode
     uint32_t covariables;
     bool continuous;
-    bool collinear;         // covariable 1 = 2 x covariable 0 (rank-deficient blocks)
+    bool collinear;  // covariable 1 = 2 x covariable 0 (rank-deficient blocks)
 };
 
 // Probes with random missing values, some with none usable, some with a
@@ -275,23 +285,28 @@ std::unique_ptr<Study> random_study(const Random_case& c, std::mt19937& rng) {
     std::vector<double> continuous;
     std::normal_distribution<double> normal(0.0, 1.0);
     for (uint32_t s = 0; s < samples; ++s) {
-        if (c.continuous) continuous.push_back(normal(rng));
-        else groups[s] = s % c.groups;
+        if (c.continuous)
+            continuous.push_back(normal(rng));
+        else
+            groups[s] = s % c.groups;
     }
     const uint32_t probes = 30;
     auto study = make_study(probes, groups, c.covariables, continuous);
     Data_matrix& m = *study->matrix;
     for (uint32_t s = 0; s < samples; ++s)
         for (uint32_t k = 0; k < c.covariables; ++k)
-            gsl_matrix_set(m.covariable, s, k, k == 1 && c.collinear ? 2 * gsl_matrix_get(m.covariable, s, 0)
-                                                                    : normal(rng));
+            gsl_matrix_set(
+                m.covariable, s, k,
+                k == 1 && c.collinear ? 2 * gsl_matrix_get(m.covariable, s, 0) : normal(rng));
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     for (uint32_t p = 0; p < probes; ++p) {
         const double kind = unit(rng);
         for (uint32_t s = 0; s < samples; ++s) {
-            gsl_matrix_set(m.logit, p, s, normal(rng) + 0.4 * groups[s] + (continuous.empty() ? 0 : 0.3 * continuous[s]));
+            gsl_matrix_set(
+                m.logit, p, s,
+                normal(rng) + 0.4 * groups[s] + (continuous.empty() ? 0 : 0.3 * continuous[s]));
             bool missing = unit(rng) < 0.15;
-            if (kind < 0.1) missing = true;                                  // nothing usable
+            if (kind < 0.1) missing = true;                                      // nothing usable
             if (kind > 0.85 && !c.continuous && groups[s] == 1) missing = true;  // empty group
             if (missing) gsl_matrix_char_set(m.valid, p, s, -1);
         }
@@ -302,7 +317,8 @@ std::unique_ptr<Study> random_study(const Random_case& c, std::mt19937& rng) {
         const uint32_t n = size(rng);
         while (rows.size() < n) {
             const uint32_t candidate = row(rng);
-            if (std::find(rows.begin(), rows.end(), candidate) == rows.end()) rows.push_back(candidate);
+            if (std::find(rows.begin(), rows.end(), candidate) == rows.end())
+                rows.push_back(candidate);
         }
         add_region(*study, rows);
     }
@@ -323,7 +339,8 @@ TEST(RegionTest, fast_path_matches_dense_reference_on_random_regions) {
         for (int repeat = 0; repeat < 8; ++repeat) {
             SCOPED_TRACE("seed " + std::to_string(seed) + ", groups " + std::to_string(c.groups) +
                          ", covariables " + std::to_string(c.covariables) +
-                         (c.continuous ? ", continuous" : "") + ", repeat " + std::to_string(repeat));
+                         (c.continuous ? ", continuous" : "") + ", repeat " +
+                         std::to_string(repeat));
             auto study = random_study(c, rng);
             std::vector<double> reference = run_regions(*study, 1, Fit_path::reference);
             expect_same_pvalues(reference, run_regions(*study, 1, Fit_path::fast));
@@ -339,10 +356,12 @@ TEST(RegionTest, probe_stage_fits_give_reference_pvalues) {
     for (const Random_case& c : {random_cases[2], random_cases[5]}) {
         auto study = random_study(c, rng);
         Probe_result probes;
-        capture_stdout([&] { probe_analysis(study->matrix, 2, study->description, probes, Fit_path::fast); });
+        capture_stdout(
+            [&] { probe_analysis(study->matrix, 2, study->description, probes, Fit_path::fast); });
         study->probes.fit = probes.fit;
         probe_result_free(probes);
-        expect_same_pvalues(run_regions(*study, 1, Fit_path::reference), run_regions(*study, 1, Fit_path::fast));
+        expect_same_pvalues(run_regions(*study, 1, Fit_path::reference),
+                            run_regions(*study, 1, Fit_path::fast));
     }
 }
 
@@ -437,7 +456,8 @@ TEST(RegionFdrTest, tied_p_values_share_one_fdr_across_many_regions) {
     CGI_result result = result_with_pvalues(p);
     fdr_range_cgi(result);
     EXPECT_NEAR(gsl_vector_get(result.fdr, 0), 0.012, 1e-15);
-    for (size_t i = 1; i < 12; ++i) EXPECT_NEAR(gsl_vector_get(result.fdr, i), 12 * 0.02 / 2, 1e-15) << i;
+    for (size_t i = 1; i < 12; ++i)
+        EXPECT_NEAR(gsl_vector_get(result.fdr, i), 12 * 0.02 / 2, 1e-15) << i;
     cgi_result_free(result);
 }
 

@@ -36,7 +36,18 @@ std::vector<std::pair<T, std::string>> scanner_reads(const std::string& text) {
     return reads;
 }
 
+// Well-formed decimals of 1 to 20 digits with a point and an exponent near
+// the limits of exact conversion.
+std::string random_decimal(std::mt19937& random) {
+    std::string digits;
+    for (size_t i = random() % 20 + 1; i > 0; --i) digits += static_cast<char>('0' + random() % 10);
+    digits.insert(random() % (digits.size() + 1), ".");
+    return digits + "e" + std::to_string(static_cast<int>(random() % 61) - 30);
+}
+
+// Random mixtures of the characters a number is made of and a few others.
 std::string random_text(std::mt19937& random) {
+    if (random() % 2 == 0) return random_decimal(random);
     static const char alphabet[] = "0123456789012345678901234567890123456789+-+-..eEeE x\tanfi9";
     std::uniform_int_distribution<size_t> length(0, 14), pick(0, sizeof(alphabet) - 2);
     std::string text;

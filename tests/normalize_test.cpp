@@ -94,9 +94,11 @@ Matrix two_samples() {
 TEST(find_quantile, selection_equals_full_sort_on_random_samples) {
     std::mt19937 rng(test_seed());
     gsl_vector* lv = levels();
+    // Small samples, and samples large enough for the bucketed selection.
+    const size_t sizes[] = {20, 3000, 30000};
     for (int round = 0; round < 400; ++round) {
-        const size_t rows = 1 + rng() % (round < 100 ? 20 : 3000), cols = 1 + rng() % 4;
-        const int kind = rng() % 3;  // continuous, heavy ties, few distinct values
+        const size_t rows = 1 + rng() % sizes[round % 3], cols = 1 + rng() % 4;
+        const int kind = rng() % 5;
         const double exclusion = (rng() % 4) * 0.2;
         Matrix matrix(rows, cols);
         std::normal_distribution<double> normal(0.0, 2.0);
@@ -104,7 +106,13 @@ TEST(find_quantile, selection_equals_full_sort_on_random_samples) {
         for (size_t r = 0; r < rows; ++r) {
             for (size_t c = 0; c < cols; ++c) {
                 double x = normal(rng);
-                matrix.set(r, c, kind == 0 ? x : kind == 1 ? std::round(x * 4) / 4 : std::round(x / 3));
+                switch (kind) {
+                    case 1: x = std::round(x * 4) / 4; break;        // heavy ties
+                    case 2: x = std::round(x / 3); break;            // few distinct values
+                    case 3: x = x > 0 ? 1e300 * x : -1e300; break;   // range beyond double
+                    case 4: x = unit(rng) < 0.6 ? -3.0 : x; break;   // one value dominates
+                }
+                matrix.set(r, c, x);
                 if (unit(rng) < exclusion) matrix.exclude(r, c);
             }
         }
@@ -177,6 +185,55 @@ TEST(normalize, one_three_and_surplus_workers_agree) {
     }
     EXPECT_EQ(std::memcmp(results[0].data(), results[1].data(), 3500 * sizeof(double)), 0);
     EXPECT_EQ(std::memcmp(results[0].data(), results[2].data(), 3500 * sizeof(double)), 0);
+}
+
+// The row-order workers (interval found without a search) give, bit for
+// bit, what the column-by-column mapping with its ascending interval search
+// gives: on sample quantiles, on values lying exactly on a quantile or on
+// its 1e-10 bound, on zero-width intervals and on quantiles out of order.
+TEST(normalize_function_thread, equals_column_by_column_search) {
+    std::mt19937 rng(test_seed());
+    gsl_vector* lv = levels();
+    std::normal_distribution<double> normal(0.0, 2.0);
+    for (int round = 0; round < 200; ++round) {
+        const size_t rows = 1 + rng() % 400, cols = 1 + rng() % 9;
+        gsl_matrix* q = gsl_matrix_alloc(15, cols);
+        gsl_vector* reference = gsl_vector_alloc(15);
+        for (size_t k = 0; k < 15; ++k) {
+            for (size_t c = 0; c < cols; ++c) gsl_matrix_set(q, k, c, std::round(normal(rng) * 2) / 2);
+            gsl_vector_set(reference, k, normal(rng));
+        }
+        if (round % 2 == 0) {  // sorted, as sample quantiles are
+            for (size_t c = 0; c < cols; ++c) {
+                gsl_vector_view column = gsl_matrix_column(q, c);
+                gsl_sort_vector(&column.vector);
+            }
+        }
+        Matrix by_rows(rows, cols), by_column(rows, cols);
+        for (size_t r = 0; r < rows; ++r) {
+            for (size_t c = 0; c < cols; ++c) {
+                double on = gsl_matrix_get(q, rng() % 15, c);
+                double offsets[] = {0.0, 1e-10, -1e-10, 2e-10, normal(rng)};
+                double x = on + offsets[rng() % 5];
+                by_rows.set(r, c, x);
+                by_column.set(r, c, x);
+                if (rng() % 7 == 0) by_rows.exclude(r, c), by_column.exclude(r, c);
+            }
+        }
+        const uint32_t threads = 1 + rng() % 4;
+        for (uint32_t t = 0; t < threads; ++t) normalize_function_thread(by_rows.m, t, threads, lv, reference, q);
+        gsl_vector* own = gsl_vector_alloc(15);
+        for (size_t c = 0; c < cols; ++c) {
+            gsl_matrix_get_col(own, q, c);
+            normalize_function(by_column.m, static_cast<uint32_t>(c), lv, reference, own);
+        }
+        ASSERT_EQ(std::memcmp(by_rows.m->logit->data, by_column.m->logit->data, rows * cols * sizeof(double)), 0)
+            << "round " << round;
+        gsl_vector_free(own);
+        gsl_vector_free(reference);
+        gsl_matrix_free(q);
+    }
+    gsl_vector_free(lv);
 }
 
 // S3 has no usable value: it stays as it is, is named in a warning and does

@@ -1,5 +1,5 @@
 // Probe analysis: the fast path against the reference on random small
-// studies, the fit summaries against a long-double least-squares oracle,
+// studies, the fit summaries against direct least squares per probe,
 // the group means, the warnings, thread-count independence, and the
 // running-maximum FDR on hand-made p-values.
 #include "probe_analysis.h"
@@ -128,66 +128,31 @@ void expect_close(double expected, double actual, double tolerance, const std::s
         << what << ": expected " << expected << " got " << actual;
 }
 
-// Least-squares residual sum of squares by Gram-Schmidt with
-// re-orthogonalisation in long double (columns with a remainder below 1e-9
-// of their length count as dependent).
-double oracle_rss(const std::vector<std::vector<double>>& columns, const std::vector<double>& y) {
-    const size_t n = y.size();
-    std::vector<std::vector<long double>> basis;
-    auto remove_basis = [&](std::vector<long double>& v) {
-        for (int pass = 0; pass < 2; ++pass) {
-            for (const auto& q : basis) {
-                long double dot = 0;
-                for (size_t i = 0; i < n; ++i) dot += q[i] * v[i];
-                for (size_t i = 0; i < n; ++i) v[i] -= dot * q[i];
-            }
-        }
-    };
-    for (const auto& column : columns) {
-        std::vector<long double> v(column.begin(), column.end());
-        long double length = 0, rest = 0;
-        for (auto e : v) length += e * e;
-        remove_basis(v);
-        for (auto e : v) rest += e * e;
-        if (length == 0 || rest <= 1e-18L * length) continue;
-        for (auto& e : v) e /= std::sqrt(rest);
-        basis.push_back(v);
-    }
-    std::vector<long double> r(y.begin(), y.end());
-    remove_basis(r);
-    long double rss = 0;
-    for (auto e : r) rss += e * e;
-    return static_cast<double>(rss);
-}
-
-// The probe's reduced and full fits computed directly from its usable values.
+// The probe's reduced and full fits computed directly from dense designs of
+// its usable values (least_squares_rss itself is checked against an
+// independent oracle in ancova_test).
 Fit_summary direct_fit(const Study& study, uint32_t probe) {
     const Data_matrix& m = *study.matrix;
     const size_t samples = m.logit->size2, k = m.covariable ? m.covariable->size2 : 0;
-    const size_t groups = study.description.group_index.size();
-    std::vector<double> y;
-    std::vector<std::vector<double>> reduced(k + 1), full(m.continuous ? k + 2 : k + groups);
+    const size_t pr = k + 1, pf = m.continuous ? k + 2 : k + study.description.group_index.size();
+    std::vector<double> y, reduced, full;
     Fit_summary fit;
     for (size_t s = 0; s < samples; ++s) {
         if (gsl_matrix_char_get(m.valid, probe, s) <= 0) continue;
         y.push_back(gsl_matrix_get(m.logit, probe, s));
         fit.yy += y.back() * y.back();
-        for (size_t c = 0; c < k; ++c) {
-            reduced[c].push_back(gsl_matrix_get(m.covariable, s, c));
-            full[c].push_back(gsl_matrix_get(m.covariable, s, c));
-        }
-        reduced[k].push_back(1.0);
-        for (size_t g = 0; g < full.size() - k; ++g) {
-            const double v = m.continuous ? (g == 0 ? 1.0 : gsl_matrix_get(m.continuous, s, 0))
-                                          : (study.group_of[s] == g ? 1.0 : 0.0);
-            full[k + g].push_back(v);
+        for (size_t c = 0; c < k; ++c) reduced.push_back(gsl_matrix_get(m.covariable, s, c));
+        reduced.push_back(1.0);
+        full.insert(full.end(), reduced.end() - static_cast<long>(pr), reduced.end() - 1);
+        for (size_t g = 0; g < pf - k; ++g) {
+            full.push_back(m.continuous ? (g == 0 ? 1.0 : gsl_matrix_get(m.continuous, s, 0))
+                                        : (study.group_of[s] == g ? 1.0 : 0.0));
         }
     }
     fit.n = static_cast<uint32_t>(y.size());
-    if (fit.n > 0) {
-        fit.rss_reduced = oracle_rss(reduced, y);
-        fit.rss_full = oracle_rss(full, y);
-    }
+    Lsq_workspace ws;
+    fit.rss_reduced = least_squares_rss(reduced.data(), fit.n, pr, y.data(), ws);
+    fit.rss_full = least_squares_rss(full.data(), fit.n, pf, y.data(), ws);
     return fit;
 }
 
@@ -242,10 +207,10 @@ TEST(probe_analysis, fit_summaries_are_each_probes_own_least_squares) {
             // Sums at rounding level (a constant probe) compare absolutely.
             const double floor = 1e-20 * expected.yy;
             if (expected.rss_reduced > floor || actual.rss_reduced > floor) {
-                expect_close(expected.rss_reduced, actual.rss_reduced, 1e-10, what + " reduced");
+                expect_close(expected.rss_reduced, actual.rss_reduced, 1e-12, what + " reduced");
             }
             if (expected.rss_full > floor || actual.rss_full > floor) {
-                expect_close(expected.rss_full, actual.rss_full, 1e-10, what + " full");
+                expect_close(expected.rss_full, actual.rss_full, 1e-12, what + " full");
             }
         }
     }

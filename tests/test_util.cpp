@@ -1,10 +1,10 @@
 #include "test_util.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
-#include <regex>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -48,17 +48,6 @@ bool file_exists(const std::string& path) {
     return stat(path.c_str(), &info) == 0;
 }
 
-namespace {
-
-std::string slurp_fd(int fd) {
-    std::string text;
-    char buffer[65536];
-    ssize_t got;
-    while ((got = read(fd, buffer, sizeof(buffer))) > 0) text.append(buffer, static_cast<size_t>(got));
-    return text;
-}
-
-}  // namespace
 
 Run_result run_cimbrel(const std::vector<std::string>& args, const std::string& dir) {
     Temp_dir capture;
@@ -87,9 +76,38 @@ Run_result run_cimbrel(const std::vector<std::string>& args, const std::string& 
     return result;
 }
 
+namespace {
+
+// "[Www Mmm dd hh:mm:ss yyyy]" as strftime's %c writes it in the C locale.
+bool is_stamp(const std::string& text, size_t at) {
+    static const char shape[] = "[Aaa Aaa _9 99:99:99 9999]";
+    const size_t length = sizeof(shape) - 1;
+    if (at + length > text.size()) return false;
+    for (size_t i = 0; i < length; ++i) {
+        char c = text[at + i], want = shape[i];
+        bool ok = (want == 'A' || want == 'a') ? isalpha(static_cast<unsigned char>(c))
+                  : want == '9' ? isdigit(static_cast<unsigned char>(c))
+                  : want == '_' ? (c == ' ' || isdigit(static_cast<unsigned char>(c)))
+                                : c == want;
+        if (!ok) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 std::string mask_time_stamps(const std::string& text) {
-    static const std::regex stamp(R"(\[[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]\d \d\d:\d\d:\d\d \d{4}\])");
-    return std::regex_replace(text, stamp, "[TIME]");
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        if (is_stamp(text, i)) {
+            out += "[TIME]";
+            i += 26;
+        } else {
+            out += text[i++];
+        }
+    }
+    return out;
 }
 
 std::string capture_stdout(const std::function<void()>& body) {

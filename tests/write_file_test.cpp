@@ -33,7 +33,8 @@ struct Fixture {
     std::map<std::string, uint32_t> probe_index_map;
     Parameter options;
 
-    explicit Fixture(const std::vector<Probe_row>& rows, const std::vector<std::string>& groups = {"A", "B"}) {
+    explicit Fixture(const std::vector<Probe_row>& rows,
+                     const std::vector<std::string>& groups = {"A", "B"}) {
         for (uint32_t g = 0; g < groups.size(); ++g) description.group_index.add(groups[g], g);
         result.pvalue = gsl_vector_alloc(rows.size());
         result.fdr = gsl_vector_alloc(rows.size());
@@ -59,10 +60,12 @@ struct Fixture {
         gsl_vector_set(result.pvalue, i, row.pvalue);
         gsl_vector_set(result.fdr, i, row.fdr);
         gsl_vector_set(result.range, i, row.range);
-        for (size_t g = 0; g < row.means.size(); ++g) gsl_matrix_set(result.group_mean, i, g, row.means[g]);
+        for (size_t g = 0; g < row.means.size(); ++g)
+            gsl_matrix_set(result.group_mean, i, g, row.means[g]);
         if (!row.chr.empty()) annotate(row.id, row.chr, row.loc, row.ann);
     }
-    void annotate(const std::string& id, const std::string& chr, uint32_t loc, const std::string& ann) {
+    void annotate(const std::string& id, const std::string& chr, uint32_t loc,
+                  const std::string& ann) {
         probe_index_map[id] = static_cast<uint32_t>(points.size());
         Point point;
         point.chr = chr;
@@ -81,14 +84,14 @@ struct Fixture {
         if (out != nullptr) *out = mask_time_stamps(printed);
         return ok;
     }
-    bool write_regions(bool predefined, const CGI_result& regions_result, const CGI_description& regions,
-                       std::string* out = nullptr) {
+    bool write_regions(bool predefined, const CGI_result& regions_result,
+                       const CGI_description& regions, std::string* out = nullptr) {
         bool ok = false;
         std::string printed = capture_stdout([&] {
-            ok = predefined ? write_cgi_result(options, description, result, points, probe_index_map,
-                                               regions_result, regions)
-                            : write_dmr_result(options, description, result, points, probe_index_map,
-                                               regions_result, regions);
+            ok = predefined ? write_cgi_result(options, description, result, points,
+                                               probe_index_map, regions_result, regions)
+                            : write_dmr_result(options, description, result, points,
+                                               probe_index_map, regions_result, regions);
         });
         if (out != nullptr) *out = mask_time_stamps(printed);
         return ok;
@@ -121,11 +124,12 @@ TEST(ProbeWriterTest, lists_probes_passing_both_thresholds) {
     std::string out;
     EXPECT_TRUE(f.write_probes(&out));
     EXPECT_EQ(out, "[TIME]     Write probe analysis result\n");
-    EXPECT_EQ(f.file("probe.txt"), std::string(probe_header) +
-                                       "cg01\t0.01\t0.01\t0.5\t0.25\t0.75\tchr1\t1000\tannA\n"
-                                       "cg04\t0.0001234\t1.5e-07\t0.123457\t-\t0.5\tchr2\t500\tannD\n"
-                                       "rs06\t0.005\t0.005\t0.1\t-\t0.9\tchr10\t42\tannF\n"
-                                       "r_07\t0.002\t0.002\t0.7\t-\t0.8\tchrX\t7\tannG\n");
+    EXPECT_EQ(f.file("probe.txt"),
+              std::string(probe_header) +
+                  "cg01\t0.01\t0.01\t0.5\t0.25\t0.75\tchr1\t1000\tannA\n"
+                  "cg04\t0.0001234\t1.5e-07\t0.123457\t-\t0.5\tchr2\t500\tannD\n"
+                  "rs06\t0.005\t0.005\t0.1\t-\t0.9\tchr10\t42\tannF\n"
+                  "r_07\t0.002\t0.002\t0.7\t-\t0.8\tchrX\t7\tannG\n");
     EXPECT_EQ(f.file("probe_A.BedGraph"), "chr1\t1000\t1001\t0.250000\n");
     EXPECT_EQ(f.file("probe_B.BedGraph"),
               "chr1\t1000\t1001\t0.750000\n"
@@ -138,17 +142,19 @@ TEST(ProbeWriterTest, nosnp_skips_every_identifier_starting_with_r) {
     Fixture f(probe_rows());
     f.options.nosnp = true;
     EXPECT_TRUE(f.write_probes());
-    EXPECT_EQ(f.file("probe.txt"), std::string(probe_header) +
-                                       "cg01\t0.01\t0.01\t0.5\t0.25\t0.75\tchr1\t1000\tannA\n"
-                                       "cg04\t0.0001234\t1.5e-07\t0.123457\t-\t0.5\tchr2\t500\tannD\n");
+    EXPECT_EQ(f.file("probe.txt"),
+              std::string(probe_header) +
+                  "cg01\t0.01\t0.01\t0.5\t0.25\t0.75\tchr1\t1000\tannA\n"
+                  "cg04\t0.0001234\t1.5e-07\t0.123457\t-\t0.5\tchr2\t500\tannD\n");
     EXPECT_EQ(f.file("probe_B.BedGraph"), "chr1\t1000\t1001\t0.750000\nchr2\t500\t501\t0.500000\n");
 }
 
 TEST(ProbeWriterTest, one_group_gives_one_column_and_one_track) {
     Fixture f({{"cg01", 0.001, 0.001, 0.0, {0.6}, "chr1", 10, "x"}}, {"all"});
     EXPECT_TRUE(f.write_probes());
-    EXPECT_EQ(f.file("probe.txt"),
-              "ID\tPvalue\tFDR\tRange\tall\tCHR\tLOC\tANN\ncg01\t0.001\t0.001\t0\t0.6\tchr1\t10\tx\n");
+    EXPECT_EQ(
+        f.file("probe.txt"),
+        "ID\tPvalue\tFDR\tRange\tall\tCHR\tLOC\tANN\ncg01\t0.001\t0.001\t0\t0.6\tchr1\t10\tx\n");
     EXPECT_EQ(f.file("probe_all.BedGraph"), "chr1\t10\t11\t0.600000\n");
 }
 
@@ -195,12 +201,18 @@ TEST(ProbeWriterTest, failed_write_is_reported_as_failure) {
 // g, h on chr2, i-l in regions that miss a threshold.
 std::vector<Probe_row> region_probe_rows() {
     return {
-        {"a", 2, 1, 0, {0.21, 0.31}, "chr1", 1100, "annA"}, {"b", 2, 1, 0, {0.22, 0.32}, "chr1", 1200, "annB"},
-        {"c", 2, 1, 0, {0.23, 0.33}, "chr1", 1300, "annC"}, {"d", 2, 1, 0, {0.24, 0.34}, "chr1", 1400, "annD"},
-        {"e", 2, 1, 0, {0.25, 2.0}, "chr10", 50, "annE"},   {"f", 2, 1, 0, {0.26, 0.36}, "chr10", 50, "annF"},
-        {"g", 2, 1, 0, {0.27, 0.37}, "chr2", 10, "annG"},   {"h", 2, 1, 0, {0.28, 0.38}, "chr2", 20, "annH"},
-        {"i", 2, 1, 0, {0.29, 0.39}, "chr3", 5, "annI"},    {"j", 2, 1, 0, {0.30, 0.40}, "chr3", 6, "annJ"},
-        {"k", 2, 1, 0, {0.31, 0.41}, "chr4", 1, "annK"},    {"l", 2, 1, 0, {0.32, 0.42}, "chr4", 2, "annL"},
+        {"a", 2, 1, 0, {0.21, 0.31}, "chr1", 1100, "annA"},
+        {"b", 2, 1, 0, {0.22, 0.32}, "chr1", 1200, "annB"},
+        {"c", 2, 1, 0, {0.23, 0.33}, "chr1", 1300, "annC"},
+        {"d", 2, 1, 0, {0.24, 0.34}, "chr1", 1400, "annD"},
+        {"e", 2, 1, 0, {0.25, 2.0}, "chr10", 50, "annE"},
+        {"f", 2, 1, 0, {0.26, 0.36}, "chr10", 50, "annF"},
+        {"g", 2, 1, 0, {0.27, 0.37}, "chr2", 10, "annG"},
+        {"h", 2, 1, 0, {0.28, 0.38}, "chr2", 20, "annH"},
+        {"i", 2, 1, 0, {0.29, 0.39}, "chr3", 5, "annI"},
+        {"j", 2, 1, 0, {0.30, 0.40}, "chr3", 6, "annJ"},
+        {"k", 2, 1, 0, {0.31, 0.41}, "chr4", 1, "annK"},
+        {"l", 2, 1, 0, {0.32, 0.42}, "chr4", 2, "annL"},
     };
 }
 
