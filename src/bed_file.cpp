@@ -95,54 +95,51 @@ std::vector<Point> study_points(const std::vector<Point>& points, const Data_des
     return probes;
 }
 
-bool read_probe_ann(const std::string& file, std::vector<Point>& points,
-                    std::map<std::string, uint32_t>& probe_index_map) {
-    points.clear();
+namespace {
+
+// Reads the records of an annotation or region file, skipping comment lines
+// and reporting every line that parse rejects with rejected_format (which
+// takes the line without its line end), then sorts them.
+template <class Record, class Parse>
+bool read_sorted_records(const std::string& file, std::vector<Record>& records, Parse parse,
+                         const char* rejected_format) {
+    records.clear();
     Line_reader reader;
     if (!reader.open(file)) {
         printf("Error: cannot open file %s\n", file.c_str());
         return false;
     }
     std::string_view line;
-    Point point;
+    Record record;
     while (reader.next(line)) {
         if (is_comment(line)) continue;
-        if (parse_probe_line(line, point)) {
-            points.push_back(point);
+        if (parse(line, record)) {
+            records.push_back(record);
         } else {
             std::string_view shown = without_line_end(line);
-            printf("Warnning: wrong format encountered when reading probe annotation\n"
-                   "Wrong sentence is: %.*s\n",
-                   static_cast<int>(shown.size()), shown.data());
+            printf(rejected_format, static_cast<int>(shown.size()), shown.data());
         }
     }
-    std::sort(points.begin(), points.end());
+    std::sort(records.begin(), records.end());
+    return true;
+}
+
+}  // namespace
+
+bool read_probe_ann(const std::string& file, std::vector<Point>& points,
+                    std::map<std::string, uint32_t>& probe_index_map) {
+    if (!read_sorted_records(file, points, parse_probe_line,
+                             "Warnning: wrong format encountered when reading probe annotation\n"
+                             "Wrong sentence is: %.*s\n"))
+        return false;
     index_first_records(points, probe_index_map);
     return true;
 }
 
 bool read_cgi(std::string file, std::vector<Bed>& regions) {
-    regions.clear();
-    Line_reader reader;
-    if (!reader.open(file)) {
-        printf("Error: cannot open file %s\n", file.c_str());
-        return false;
-    }
-    std::string_view line;
-    Bed region;
-    while (reader.next(line)) {
-        if (is_comment(line)) continue;
-        if (parse_region_line(line, region)) {
-            regions.push_back(region);
-        } else {
-            std::string_view shown = without_line_end(line);
-            printf("Warning: wrong format encountered when reading bed file\n"
-                   "wrong sentence is: %.*s\n",
-                   static_cast<int>(shown.size()), shown.data());
-        }
-    }
-    std::sort(regions.begin(), regions.end());
-    return true;
+    return read_sorted_records(file, regions, parse_region_line,
+                               "Warning: wrong format encountered when reading bed file\n"
+                               "wrong sentence is: %.*s\n");
 }
 
 // One merge sweep over the sorted regions and the sorted study probes; the

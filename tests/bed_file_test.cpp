@@ -292,13 +292,6 @@ Region_probes oracle(const std::vector<Bed>& regions, const Annotation& a,
     return expected;
 }
 
-unsigned test_seed() {
-    const char* text = getenv("CIMBREL_TEST_SEED");
-    unsigned seed = text != nullptr ? static_cast<unsigned>(strtoul(text, nullptr, 10))
-                                    : std::random_device{}();
-    std::cout << "seed " << seed << " (set CIMBREL_TEST_SEED to repeat)\n";
-    return seed;
-}
 
 // A random layout on few chromosomes and a narrow span, so that regions
 // overlap, nest, touch, have zero or negative length, and probes share

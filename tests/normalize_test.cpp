@@ -65,13 +65,6 @@ std::string run_normalize(Matrix& matrix, uint32_t threads, const Data_descripti
     return capture_stdout([&] { EXPECT_TRUE(normalize(matrix.m, threads, names)); });
 }
 
-unsigned test_seed() {
-    const char* text = getenv("CIMBREL_TEST_SEED");
-    unsigned seed = text != nullptr ? static_cast<unsigned>(strtoul(text, nullptr, 10))
-                                    : std::random_device{}();
-    std::cout << "seed " << seed << " (set CIMBREL_TEST_SEED to repeat)\n";
-    return seed;
-}
 
 // Sample 0 holds 0, 1, …, 100 and sample 1 holds 2r + 5 for row r; row 101
 // is excluded in both with values far outside. The quantiles are q1 = 100 f

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <random>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -125,4 +126,12 @@ std::string capture_stdout(const std::function<void()>& body) {
     close(saved);
     clearerr(stdout);
     return read_text(path);
+}
+
+unsigned test_seed() {
+    const char* text = getenv("CIMBREL_TEST_SEED");
+    unsigned seed = text != nullptr ? static_cast<unsigned>(strtoul(text, nullptr, 10))
+                                    : std::random_device{}();
+    std::cout << "seed " << seed << " (set CIMBREL_TEST_SEED to repeat)\n";
+    return seed;
 }

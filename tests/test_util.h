@@ -40,4 +40,8 @@ std::string mask_time_stamps(const std::string& text);
 // Standard output written by body (flushes stdout and std::cout around it).
 std::string capture_stdout(const std::function<void()>& body);
 
+// Seed of a randomised test: CIMBREL_TEST_SEED when set, otherwise a fresh
+// one; printed so that a failing run can be repeated.
+unsigned test_seed();
+
 #endif
