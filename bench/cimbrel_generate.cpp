@@ -107,6 +107,7 @@ constexpr uint32_t chromosome_count = sizeof(chromosome_table) / sizeof(chromoso
 constexpr double cluster_share = 0.0433;  // features that are clusters: about 35% of probes
 constexpr double pair_share = 0.05;       // open-sea features that are two close probes
 constexpr double empty_island_share = 0.006;  // gaps that hold an island without probes
+constexpr double open_sea_island_share = 0.045;  // single probes and pairs inside a small island
 constexpr uint32_t min_gap = 700;
 constexpr uint32_t island_margin = 300;
 constexpr double mean_probes_per_feature = 1.546;
@@ -221,12 +222,17 @@ void lay_chromosome(Study& study, Rng& rng, uint32_t chr, uint32_t quota) {
         if (count > 1) {
             pos = lay_cluster(study, rng, chr, pos, count);
         } else {
+            const uint32_t first = pos;
             add_probe(study, rng, chr, pos, Kind::open_sea);
             if (quota >= 2 && uniform(rng) < pair_share) {
                 pos += uniform_int(rng, 20, 100);
                 add_probe(study, rng, chr, pos, Kind::open_sea);
                 count = 2;
             }
+            // Many real islands hold only one or two array probes.
+            if (uniform(rng) < open_sea_island_share)
+                study.islands.push_back({chr, first - uniform_int(rng, 0, island_margin),
+                                         pos + 1 + uniform_int(rng, 0, island_margin)});
         }
         quota -= count;
         uint32_t gap = min_gap + static_cast<uint32_t>(-mean_gap * std::log(1.0 - uniform(rng)));
