@@ -95,15 +95,15 @@ void reflect(const double* v, double beta, size_t k, size_t n, double* c) {
     for (size_t i = k; i < n; ++i) c[i] -= s * v[i];
 }
 
-// Column of a (column-major, n rows) among k..p-1 with the largest part below
-// row k relative to its original length: the pivot order of the
+// Column of a (column-major, n rows) among k..end-1 with the largest part
+// below row k relative to its original length: the pivot order of the
 // column-scaled design, so the rank decision does not depend on the units of
-// a covariable. p when every remaining column is numerically dependent.
+// a covariable. end when every remaining column is numerically dependent.
 // norms[j] receives that part's squared length.
-size_t choose_pivot(const double* a, size_t n, size_t p, size_t k, double* norms, const double* original) {
-    size_t best = p;
+size_t choose_pivot(const double* a, size_t n, size_t end, size_t k, double* norms, const double* original) {
+    size_t best = end;
     double best_ratio = rank_tolerance * rank_tolerance;
-    for (size_t j = k; j < p; ++j) {
+    for (size_t j = k; j < end; ++j) {
         double sum = 0.0;
         for (size_t i = k; i < n; ++i) sum += a[j * n + i] * a[j * n + i];
         norms[j] = sum;
@@ -118,18 +118,27 @@ size_t choose_pivot(const double* a, size_t n, size_t p, size_t k, double* norms
 // Householder QR with column pivoting of the column-major n x p matrix a, in
 // place. On return the first `rank` columns hold the reflectors v_k (rows
 // k..n-1), beta[k] their factors and perm the column order; b, when given,
-// is overwritten by Q'b. norms needs 2p entries.
-size_t pivoted_qr(double* a, size_t n, size_t p, double* b, double* beta, double* norms, size_t* perm) {
+// is overwritten by Q'b. norms needs 2p entries. Pivots come from the
+// columns before `block` until those are used up or dependent (their count
+// goes to block_rank, when given), and from all columns after that.
+size_t pivoted_qr(double* a, size_t n, size_t p, double* b, double* beta, double* norms, size_t* perm,
+                  size_t block, size_t* block_rank = nullptr) {
     double* original = norms + p;
     for (size_t j = 0; j < p; ++j) {
         perm[j] = j;
         original[j] = 0.0;
         for (size_t i = 0; i < n; ++i) original[j] += a[j * n + i] * a[j * n + i];
     }
-    size_t rank = 0;
+    size_t rank = 0, end = std::min(block, p);
+    if (block_rank != nullptr) *block_rank = 0;
     for (size_t k = 0; k < std::min(n, p); ++k) {
-        const size_t best = choose_pivot(a, n, p, k, norms, original);
-        if (best == p) break;
+        size_t best = choose_pivot(a, n, end, k, norms, original);
+        if (best == end && end < p) {
+            end = p;
+            best = choose_pivot(a, n, end, k, norms, original);
+        }
+        if (best == end) break;
+        if (block_rank != nullptr && end < p) *block_rank = k + 1;
         if (best != k) {
             std::swap_ranges(a + k * n, a + (k + 1) * n, a + best * n);
             std::swap(norms[k], norms[best]);
@@ -147,7 +156,63 @@ size_t pivoted_qr(double* a, size_t n, size_t p, double* b, double* beta, double
         if (b != nullptr) reflect(v, beta[k], k, n, b);
         rank = k + 1;
     }
+    if (block_rank != nullptr && block >= p) *block_rank = rank;
     return rank;
+}
+
+// The first `rank` columns of Q = H_0 H_1 ... H_{rank-1} from the reflectors
+// left in a by pivoted_qr, as an n x rank row-major matrix: Q e_j is built by
+// applying the reflectors from the last one on.
+std::vector<double> explicit_q(const std::vector<double>& a, const std::vector<double>& beta, size_t n,
+                               size_t rank) {
+    std::vector<double> q(n * rank, 0.0), column(n);
+    for (size_t j = 0; j < rank; ++j) {
+        std::fill(column.begin(), column.end(), 0.0);
+        column[j] = 1.0;
+        for (size_t k = rank; k-- > 0;) reflect(a.data() + k * n, beta[k], k, n, column.data());
+        for (size_t i = 0; i < n; ++i) q[i * rank + j] = column[i];
+    }
+    return q;
+}
+
+// a'b with four running sums, so that the additions do not wait on each other.
+double dot(const double* a, const double* b, size_t n) {
+    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        s0 += a[i] * b[i];
+        s1 += a[i + 1] * b[i + 1];
+        s2 += a[i + 2] * b[i + 2];
+        s3 += a[i + 3] * b[i + 3];
+    }
+    for (; i < n; ++i) s0 += a[i] * b[i];
+    return (s0 + s1) + (s2 + s3);
+}
+
+// Cholesky factor of the symmetric m x m matrix s (row-major, lower triangle
+// read) in place, and then z = L^-1 z; returns |z|^2 = z' S^-1 z. False when
+// a pivot falls below min_pivot (S is near singular).
+bool cholesky_quadratic(double* s, size_t m, double* z, double min_pivot, double& quadratic) {
+    for (size_t j = 0; j < m; ++j) {
+        double pivot = s[j * m + j];
+        for (size_t k = 0; k < j; ++k) pivot -= s[j * m + k] * s[j * m + k];
+        if (!(pivot >= min_pivot)) return false;
+        const double root = std::sqrt(pivot);
+        s[j * m + j] = root;
+        for (size_t i = j + 1; i < m; ++i) {
+            double value = s[i * m + j];
+            for (size_t k = 0; k < j; ++k) value -= s[i * m + k] * s[j * m + k];
+            s[i * m + j] = value / root;
+        }
+    }
+    quadratic = 0.0;
+    for (size_t i = 0; i < m; ++i) {
+        double value = z[i];
+        for (size_t k = 0; k < i; ++k) value -= s[i * m + k] * z[k];
+        z[i] = value / s[i * m + i];
+        quadratic += z[i] * z[i];
+    }
+    return true;
 }
 
 // Copies the row-major n x p design into column-major storage.
@@ -213,7 +278,7 @@ double least_squares_rss(const double* x, size_t n, size_t p, const double* y, L
     to_column_major(x, n, p, ws.a.data());
     std::copy(y, y + n, ws.r.begin());
     const size_t rank =
-        pivoted_qr(ws.a.data(), n, p, ws.r.data(), ws.tau.data(), ws.tau.data() + p, ws.perm.data());
+        pivoted_qr(ws.a.data(), n, p, ws.r.data(), ws.tau.data(), ws.tau.data() + p, ws.perm.data(), p);
     double rss = 0.0;
     for (size_t i = rank; i < n; ++i) rss += ws.r[i] * ws.r[i];
     return rss;
@@ -224,16 +289,8 @@ Projector::Projector(const double* x, size_t n, size_t p) : n_(n) {
     std::vector<double> a(n * p), beta(p), norms(2 * p);
     std::vector<size_t> perm(p);
     to_column_major(x, n, p, a.data());
-    rank_ = pivoted_qr(a.data(), n, p, nullptr, beta.data(), norms.data(), perm.data());
-    // Q e_j = H_0 H_1 ... H_{rank-1} e_j, applied from the last reflector on.
-    q_.assign(n * rank_, 0.0);
-    std::vector<double> column(n);
-    for (size_t j = 0; j < rank_; ++j) {
-        std::fill(column.begin(), column.end(), 0.0);
-        column[j] = 1.0;
-        for (size_t k = rank_; k-- > 0;) reflect(a.data() + k * n, beta[k], k, n, column.data());
-        for (size_t i = 0; i < n; ++i) q_[i * rank_ + j] = column[i];
-    }
+    rank_ = pivoted_qr(a.data(), n, p, nullptr, beta.data(), norms.data(), perm.data(), p);
+    q_ = explicit_q(a, beta, n, rank_);
 }
 
 double Projector::rss(const double* y, double* scratch) const {
@@ -250,4 +307,82 @@ double Projector::rss(const double* y, double* scratch) const {
         rss += residual * residual;
     }
     return rss;
+}
+
+Nested_projector::Nested_projector(const double* reduced, const double* full, size_t n, size_t pr, size_t pf)
+    : n_(n) {
+    if (n == 0) return;
+    const size_t p = pr + pf;
+    std::vector<double> a(n * p), beta(p), norms(2 * p);
+    std::vector<size_t> perm(p);
+    to_column_major(reduced, n, pr, a.data());
+    to_column_major(full, n, pf, a.data() + n * pr);
+    rank_ = pivoted_qr(a.data(), n, p, nullptr, beta.data(), norms.data(), perm.data(), pr, &reduced_rank_);
+    // Stored by column: each probe's projections run down whole columns.
+    const std::vector<double> q = explicit_q(a, beta, n, rank_);
+    q_.resize(n * rank_);
+    for (size_t i = 0; i < n; ++i) {
+        for (size_t k = 0; k < rank_; ++k) q_[k * n + i] = q[i * rank_ + k];
+    }
+}
+
+bool Nested_projector::rss(const double* y, const uint32_t* removed, size_t m, double* scratch,
+                           double& rss_reduced, double& rss_full) const {
+    if (m > max_removed || m > n_) return false;
+    const size_t n = n_, rank = rank_, kept = reduced_rank_;
+    double* c = scratch;
+    double* e = c + rank;
+    for (size_t k = 0; k < rank; ++k) c[k] = dot(q_.data() + k * n, y, n);
+    // The full residual computed explicitly, not as |y|^2 - |c|^2, which
+    // would cancel for a well-fitted probe.
+    std::copy(y, y + n, e);
+    for (size_t k = 0; k < rank; ++k) {
+        const double* q = q_.data() + k * n;
+        const double ck = c[k];
+        for (size_t i = 0; i < n; ++i) e[i] -= ck * q[i];
+    }
+    double full = dot(e, e, n);
+    double extra = 0.0;
+    for (size_t k = kept; k < rank; ++k) extra += c[k] * c[k];
+    double reduced = full + extra;
+    if (m > 0) {
+        double drop_full = 0.0, drop_reduced = 0.0;
+        if (!removed_rows_drop(removed, m, c, e, e + n, drop_full, drop_reduced)) return false;
+        // A difference that cancels most of the sum loses digits: leave such
+        // a probe (few values left, or a wild fill value) to a fresh fit.
+        if (drop_full > 0.5 * full || drop_reduced > 0.5 * reduced) return false;
+        full = std::max(full - drop_full, 0.0);
+        reduced = std::max(reduced - drop_reduced, 0.0);
+    }
+    rss_full = full;
+    rss_reduced = reduced;
+    return true;
+}
+
+bool Nested_projector::removed_rows_drop(const uint32_t* removed, size_t m, const double* c, const double* e,
+                                         double* scratch, double& drop_full, double& drop_reduced) const {
+    const size_t n = n_, rank = rank_, kept = reduced_rank_;
+    double* s_full = scratch;
+    double* s_reduced = s_full + max_removed * max_removed;
+    double* e_full = s_reduced + max_removed * max_removed;
+    double* e_reduced = e_full + max_removed;
+    // Residuals of both fits at the left-out rows, and I - Q_S Q_S' for both bases.
+    for (size_t a = 0; a < m; ++a) {
+        const size_t ra = removed[a];
+        double fitted_extra = 0.0;
+        for (size_t k = kept; k < rank; ++k) fitted_extra += q_[k * n + ra] * c[k];
+        e_full[a] = e[ra];
+        e_reduced[a] = e[ra] + fitted_extra;
+        for (size_t b = 0; b <= a; ++b) {
+            const size_t rb = removed[b];
+            double dot_reduced = 0.0, dot_extra = 0.0;
+            for (size_t k = 0; k < kept; ++k) dot_reduced += q_[k * n + ra] * q_[k * n + rb];
+            for (size_t k = kept; k < rank; ++k) dot_extra += q_[k * n + ra] * q_[k * n + rb];
+            const double identity = a == b ? 1.0 : 0.0;
+            s_reduced[a * m + b] = identity - dot_reduced;
+            s_full[a * m + b] = identity - dot_reduced - dot_extra;
+        }
+    }
+    return cholesky_quadratic(s_full, m, e_full, min_pivot, drop_full) &&
+           cholesky_quadratic(s_reduced, m, e_reduced, min_pivot, drop_reduced);
 }

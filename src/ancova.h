@@ -69,4 +69,53 @@ private:
     std::vector<double> q_;  // n x rank, row-major
 };
 
+// Orthonormal bases of a reduced design and of a full design that spans it,
+// from one pivoted factorisation of [reduced | full] with the reduced columns
+// taken first: the leading reduced_rank() columns of Q span the reduced
+// design, all rank() columns the full one. One projection of y then gives
+// both residual sums: rss_full = |y - Q Q'y|^2 and rss_reduced = rss_full +
+// the squares of the coefficients beyond the reduced ones.
+//
+// Leaving out a few rows S needs no new factorisation: the fit on the other
+// rows equals the fit on all rows with one indicator column per left-out row,
+// so rss_without_S = |e|^2 - e_S' (I - Q_S Q_S')^-1 e_S, with e the residual on
+// all rows and Q_S the rows of Q at S (for each of the two bases).
+class Nested_projector {
+public:
+    // Most left-out rows handled by the update; more make rss() return false.
+    static constexpr size_t max_removed = 8;
+    // Smallest Cholesky pivot of I - Q_S Q_S' accepted (a leverage of 0.999):
+    // below it the rows left out carry (nearly) all of some column, the
+    // design on the other rows loses rank, and only a fresh fit is exact.
+    static constexpr double min_pivot = 1e-3;
+
+    Nested_projector() = default;
+    // reduced: n x pr, full: n x pf, both row-major; full must span reduced.
+    Nested_projector(const double* reduced, const double* full, size_t n, size_t pr, size_t pf);
+    size_t rows() const { return n_; }
+    size_t rank() const { return rank_; }
+    size_t reduced_rank() const { return reduced_rank_; }
+    // Residual sums of both fits of y (n values) on every row except the m
+    // rows listed in removed (distinct, ascending not needed). The values of
+    // y in removed rows do not change the result, but values near the fit
+    // (such as the mean of the others) keep the update's rounding small.
+    // scratch must hold scratch_size() doubles. False, with nothing written,
+    // when m > max_removed, the update is ill-conditioned, or it would take
+    // off more than half of a sum (the rest would carry too few digits).
+    bool rss(const double* y, const uint32_t* removed, size_t m, double* scratch, double& rss_reduced,
+             double& rss_full) const;
+    size_t scratch_size() const { return rank_ + n_ + 2 * max_removed * (max_removed + 1); }
+
+private:
+    // What leaving out the rows S takes off each residual sum, from the
+    // coefficients c and the residual e on all rows.
+    bool removed_rows_drop(const uint32_t* removed, size_t m, const double* c, const double* e, double* scratch,
+                           double& drop_full, double& drop_reduced) const;
+
+    size_t n_ = 0;
+    size_t rank_ = 0;
+    size_t reduced_rank_ = 0;
+    std::vector<double> q_;  // n x rank, by column: q_[k * n + i]
+};
+
 #endif

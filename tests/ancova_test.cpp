@@ -6,6 +6,7 @@
 // covariables).
 #include "ancova.h"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <random>
@@ -347,4 +348,112 @@ TEST(least_squares, rank_and_small_shapes) {
     const Design big = random_design(rng, Kind::collinear);
     expect_relative(oracle_rss(big.full, big.n, big.pf, big.y),
                     least_squares_rss(big.full.data(), big.n, big.pf, big.y.data(), ws), 1e-10, "reuse");
+}
+
+namespace {
+
+// The design's rows other than the removed ones, packed in order.
+std::vector<double> without_rows(const std::vector<double>& x, size_t p, const std::vector<uint32_t>& removed) {
+    std::vector<double> kept;
+    for (size_t i = 0; i < x.size() / p; ++i) {
+        if (std::find(removed.begin(), removed.end(), i) != removed.end()) continue;
+        kept.insert(kept.end(), x.begin() + static_cast<long>(i * p), x.begin() + static_cast<long>((i + 1) * p));
+    }
+    return kept;
+}
+
+// Fresh least-squares sums of both designs on the rows that are left.
+void direct_rss(const Design& d, const std::vector<uint32_t>& removed, double& reduced, double& full) {
+    const std::vector<double> y = without_rows(d.y, 1, removed);
+    Lsq_workspace ws;
+    reduced = least_squares_rss(without_rows(d.reduced, d.pr, removed).data(), y.size(), d.pr, y.data(), ws);
+    full = least_squares_rss(without_rows(d.full, d.pf, removed).data(), y.size(), d.pf, y.data(), ws);
+}
+
+// Up to max_removed distinct rows; the response there is set to the mean of
+// the rest, as the probe stage does.
+std::vector<uint32_t> random_removal(std::mt19937_64& rng, Design& d) {
+    std::vector<uint32_t> rows(d.n);
+    for (uint32_t i = 0; i < d.n; ++i) rows[i] = i;
+    std::shuffle(rows.begin(), rows.end(), rng);
+    const size_t m = std::min<size_t>(rng() % (Nested_projector::max_removed + 1), d.n - d.pf - 1);
+    rows.resize(m);
+    double sum = 0.0;
+    for (uint32_t i = 0; i < d.n; ++i) {
+        if (std::find(rows.begin(), rows.end(), i) == rows.end()) sum += d.y[i];
+    }
+    for (uint32_t r : rows) d.y[r] = sum / static_cast<double>(d.n - m);
+    return rows;
+}
+
+}  // namespace
+
+// The nested factorisation with rows left out against fresh fits on the rows
+// that are left, on random designs with all kinds of rank deficiency. An
+// update may decline (near-singular), never give a wrong sum.
+TEST(nested_projector, left_out_rows_match_fresh_fits_on_random_designs) {
+    std::mt19937_64 rng(41);
+    int updated = 0, declined = 0;
+    for (int it = 0; it < 400; ++it) {
+        for (Kind kind : all_kinds) {
+            Design d = random_design(rng, kind);
+            const Nested_projector nested(d.reduced.data(), d.full.data(), d.n, d.pr, d.pf);
+            const std::vector<uint32_t> removed = random_removal(rng, d);
+            std::vector<double> scratch(nested.scratch_size());
+            double reduced = -1.0, full = -1.0, expected_reduced = 0.0, expected_full = 0.0;
+            direct_rss(d, removed, expected_reduced, expected_full);
+            if (!nested.rss(d.y.data(), removed.data(), removed.size(), scratch.data(), reduced, full)) {
+                ++declined;
+                EXPECT_EQ(reduced, -1.0);
+                continue;
+            }
+            ++updated;
+            const std::string what = "case " + std::to_string(it) + " removing " + std::to_string(removed.size());
+            expect_relative(expected_full, full, 1e-10, what + " full");
+            expect_relative(expected_reduced, reduced, 1e-10, what + " reduced");
+        }
+    }
+    // Small random designs often leave one or two residual degrees of
+    // freedom; most updates still go through.
+    EXPECT_GT(updated, 1500);
+    EXPECT_LT(declined, 300);
+}
+
+// Ranks of the two bases, and the cases an update must decline: removing
+// every row of a group (the group's column becomes zero), more rows than
+// max_removed, and a response that takes the full basis's whole residual.
+TEST(nested_projector, ranks_and_declined_updates) {
+    // Rows: covariable, then groups A A B B C C C (reduced: cov, 1; full: cov, A, B, C).
+    const std::vector<double> cov = {3.0, 1.0, 4.0, 1.0, 5.0, 9.0, 2.0};
+    const std::vector<int> group = {0, 0, 1, 1, 2, 2, 2};
+    std::vector<double> reduced, full;
+    for (size_t i = 0; i < cov.size(); ++i) {
+        reduced.insert(reduced.end(), {cov[i], 1.0});
+        full.insert(full.end(), {cov[i], group[i] == 0 ? 1.0 : 0.0, group[i] == 1 ? 1.0 : 0.0, group[i] == 2 ? 1.0 : 0.0});
+    }
+    const Nested_projector nested(reduced.data(), full.data(), 7, 2, 4);
+    EXPECT_EQ(nested.rows(), 7u);
+    EXPECT_EQ(nested.reduced_rank(), 2u);
+    EXPECT_EQ(nested.rank(), 4u);  // the intercept lies in the span of A, B, C
+    const std::vector<double> y = {0.5, 1.5, -0.3, 0.2, 2.0, 2.4, 1.1};
+    std::vector<double> scratch(nested.scratch_size());
+    double r = 0.0, f = 0.0;
+    const std::vector<uint32_t> group_b = {2, 3};
+    EXPECT_FALSE(nested.rss(y.data(), group_b.data(), 2, scratch.data(), r, f));
+    const std::vector<uint32_t> many(Nested_projector::max_removed + 1, 0);
+    EXPECT_FALSE(nested.rss(y.data(), many.data(), many.size(), scratch.data(), r, f));
+    // Nothing removed: the same sums as the separate projections.
+    ASSERT_TRUE(nested.rss(y.data(), nullptr, 0, scratch.data(), r, f));
+    Lsq_workspace ws;
+    expect_relative(least_squares_rss(reduced.data(), 7, 2, y.data(), ws), r, 1e-12, "reduced");
+    expect_relative(least_squares_rss(full.data(), 7, 4, y.data(), ws), f, 1e-12, "full");
+    // One row removed from group C keeps every column.
+    const std::vector<uint32_t> one = {5};
+    Design d;
+    d.n = 7, d.pr = 2, d.pf = 4, d.y = y, d.reduced = reduced, d.full = full;
+    double expected_r = 0.0, expected_f = 0.0;
+    direct_rss(d, one, expected_r, expected_f);
+    ASSERT_TRUE(nested.rss(y.data(), one.data(), 1, scratch.data(), r, f));
+    expect_relative(expected_r, r, 1e-12, "reduced without row 5");
+    expect_relative(expected_f, f, 1e-12, "full without row 5");
 }

@@ -166,6 +166,9 @@ const Random_shape shapes[] = {
     {60, 12, 2, 0, false, 0.1}, {60, 15, 3, 1, false, 0.15}, {60, 20, 4, 2, false, 0.05},
     {60, 9, 2, 2, false, 0.2},  {60, 14, 1, 1, true, 0.1},   {60, 25, 1, 0, true, 0.3},
     {40, 30, 3, 3, false, 0.0},
+    // Larger studies with few excluded values: most probes leave out a few
+    // samples of the shared design.
+    {80, 60, 2, 1, false, 0.03}, {60, 40, 3, 2, false, 0.05}, {60, 50, 1, 1, true, 0.04},
 };
 
 }  // namespace
@@ -390,4 +393,27 @@ TEST(running_max_fdr, sorts_entries_and_ranks_ties_by_name) {
     EXPECT_DOUBLE_EQ(fdr[2], 0.03);
     std::vector<Ranked_pvalue> none;
     EXPECT_TRUE(running_max_fdr(none).empty());
+}
+
+// A tested row whose identifier is not registered ranks under the empty name
+// after get()'s message; the rows around it keep their own identifiers.
+TEST(fdr_range, row_without_identifier_ranks_under_empty_name) {
+    Data_description description;
+    description.probe_index.add("cg02", 0);
+    description.probe_index.add("cg01", 2);
+    Probe_result result;
+    result.pvalue = gsl_vector_alloc(3);
+    result.fdr = gsl_vector_alloc(3);
+    for (size_t r = 0; r < 3; ++r) gsl_vector_set(result.pvalue, r, 0.01);
+    const std::string out = capture_stdout([&] { fdr_range(nullptr, result, description); });
+    EXPECT_EQ(out, "Error: wrong probe index 1\n");
+    // Equal values: "" (row 1), "cg01" (row 2), "cg02" (row 0) all get 0.03.
+    EXPECT_EQ(vector_values(result.fdr), (std::vector<double>{0.03, 0.03, 0.03}));
+    // Ranked cg02 (0.001), "" and cg01: 0.003, then 0.015 for both others.
+    gsl_vector_set(result.pvalue, 0, 0.001);
+    capture_stdout([&] { fdr_range(nullptr, result, description); });
+    EXPECT_DOUBLE_EQ(gsl_vector_get(result.fdr, 0), 0.003);
+    EXPECT_DOUBLE_EQ(gsl_vector_get(result.fdr, 1), 0.015);
+    EXPECT_DOUBLE_EQ(gsl_vector_get(result.fdr, 2), 0.015);
+    probe_result_free(result);
 }
