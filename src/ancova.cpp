@@ -175,20 +175,6 @@ std::vector<double> explicit_q(const std::vector<double>& a, const std::vector<d
     return q;
 }
 
-// a'b with four running sums, so that the additions do not wait on each other.
-double dot(const double* a, const double* b, size_t n) {
-    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
-    size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        s0 += a[i] * b[i];
-        s1 += a[i + 1] * b[i + 1];
-        s2 += a[i + 2] * b[i + 2];
-        s3 += a[i + 3] * b[i + 3];
-    }
-    for (; i < n; ++i) s0 += a[i] * b[i];
-    return (s0 + s1) + (s2 + s3);
-}
-
 // Cholesky factor of the symmetric m x m matrix s (row-major, lower triangle
 // read) in place, and then z = L^-1 z; returns |z|^2 = z' S^-1 z. False when
 // a pivot falls below min_pivot (S is near singular).
@@ -332,7 +318,7 @@ bool Nested_projector::rss(const double* y, const uint32_t* removed, size_t m, d
     const size_t n = n_, rank = rank_, kept = reduced_rank_;
     double* c = scratch;
     double* e = c + rank;
-    for (size_t k = 0; k < rank; ++k) c[k] = dot(q_.data() + k * n, y, n);
+    for (size_t k = 0; k < rank; ++k) c[k] = sum_of_products(q_.data() + k * n, y, n);
     // The full residual computed explicitly, not as |y|^2 - |c|^2, which
     // would cancel for a well-fitted probe.
     std::copy(y, y + n, e);
@@ -341,7 +327,7 @@ bool Nested_projector::rss(const double* y, const uint32_t* removed, size_t m, d
         const double ck = c[k];
         for (size_t i = 0; i < n; ++i) e[i] -= ck * q[i];
     }
-    double full = dot(e, e, n);
+    double full = sum_of_products(e, e, n);
     double extra = 0.0;
     for (size_t k = kept; k < rank; ++k) extra += c[k] * c[k];
     double reduced = full + extra;
@@ -385,4 +371,17 @@ bool Nested_projector::removed_rows_drop(const uint32_t* removed, size_t m, cons
     }
     return cholesky_quadratic(s_full, m, e_full, min_pivot, drop_full) &&
            cholesky_quadratic(s_reduced, m, e_reduced, min_pivot, drop_reduced);
+}
+
+double sum_of_products(const double* a, const double* b, size_t n) {
+    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        s0 += a[i] * b[i];
+        s1 += a[i + 1] * b[i + 1];
+        s2 += a[i + 2] * b[i + 2];
+        s3 += a[i + 3] * b[i + 3];
+    }
+    for (; i < n; ++i) s0 += a[i] * b[i];
+    return (s0 + s1) + (s2 + s3);
 }

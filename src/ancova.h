@@ -118,4 +118,8 @@ private:
     std::vector<double> q_;  // n x rank, by column: q_[k * n + i]
 };
 
+// a'b over n values, with four running sums so that the additions do not
+// wait on each other (the inner loop of every projection).
+double sum_of_products(const double* a, const double* b, size_t n);
+
 #endif

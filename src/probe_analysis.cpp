@@ -249,21 +249,6 @@ struct Fast_scratch {
           removed(Nested_projector::max_removed) {}
 };
 
-// a'b over n values with four running sums, so that the additions do not
-// wait on each other.
-double sum_of_products(const double* a, const double* b, size_t n) {
-    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
-    size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        s0 += a[i] * b[i];
-        s1 += a[i + 1] * b[i + 1];
-        s2 += a[i + 2] * b[i + 2];
-        s3 += a[i + 3] * b[i + 3];
-    }
-    for (; i < n; ++i) s0 += a[i] * b[i];
-    return (s0 + s1) + (s2 + s3);
-}
-
 // Least-squares sums of one design on the probe's usable rows.
 double own_rss(const std::vector<double>& design_rows, size_t columns, const Fit_summary& fit,
                std::vector<double>& x, Fast_scratch& scratch) {
