@@ -135,7 +135,7 @@ region_test <- function(probes) {
   ftest(ys, Xr, Xf)
 }
 write_regions <- function(regions, members, prefix) {
-  p <- sapply(members, region_test)
+  p <- as.numeric(vapply(members, region_test, numeric(1)))
   f <- fdr_of(p, as.character(seq_along(p) - 1)); f[is.na(f)] <- 2
   tab <- "CHR\tSTART\tEND\tNAME\tPVALUE\tFDR\tPROBE\tANNOTATION"
   keys <- list(); vals <- replicate(G, list())
@@ -160,8 +160,9 @@ study <- study[order(study$chr, study$loc, method = "radix"), ]
 if (!has_opt("--r1-off")) {
   bl <- Filter(function(t) length(t) >= 4 && !is.na(suppressWarnings(as.numeric(t[2]))) && !is.na(suppressWarnings(as.numeric(t[3]))),
                lapply(Filter(function(l) !startsWith(l, "#"), read_lines(r1_file)), tokens))
-  reg <- data.frame(chr = sapply(bl, `[`, 1), start = as.numeric(sapply(bl, `[`, 2)), end = as.numeric(sapply(bl, `[`, 3)),
-                    name = sapply(bl, `[`, 4), stringsAsFactors = FALSE)
+  reg <- data.frame(chr = as.character(sapply(bl, `[`, 1)), start = as.numeric(sapply(bl, `[`, 2)),
+                    end = as.numeric(sapply(bl, `[`, 3)), name = as.character(sapply(bl, `[`, 4)),
+                    stringsAsFactors = FALSE)
   reg <- reg[order(reg$chr, reg$start, reg$end, method = "radix"), ]
   owner <- sapply(seq_len(nrow(study)), function(j) { w <- which(reg$chr == study$chr[j] & reg$start <= study$loc[j] & study$loc[j] < reg$end); if (length(w)) w[1] else NA })
   members <- lapply(seq_len(nrow(reg)), function(i) study$id[which(owner == i)])
