@@ -55,6 +55,18 @@ double run_ancova(const Design& d, std::string* out = nullptr) {
     return p;
 }
 
+// Removes from v its components along the orthonormal basis, twice
+// (re-orthogonalisation keeps the long-double oracle exact to rounding).
+void project_out(const std::vector<std::vector<long double>>& basis, std::vector<long double>& v) {
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const auto& q : basis) {
+            long double dot = 0;
+            for (size_t i = 0; i < v.size(); ++i) dot += q[i] * v[i];
+            for (size_t i = 0; i < v.size(); ++i) v[i] -= dot * q[i];
+        }
+    }
+}
+
 // Least-squares residual sum of squares by modified Gram-Schmidt with
 // re-orthogonalisation in long double; a column whose remainder is below
 // 1e-9 of its own length is taken as dependent.
@@ -67,13 +79,7 @@ double oracle_rss(const std::vector<double>& x, size_t n, size_t p, const std::v
             v[i] = x[i * p + j];
             length += v[i] * v[i];
         }
-        for (int pass = 0; pass < 2; ++pass) {
-            for (const auto& q : basis) {
-                long double dot = 0;
-                for (size_t i = 0; i < n; ++i) dot += q[i] * v[i];
-                for (size_t i = 0; i < n; ++i) v[i] -= dot * q[i];
-            }
-        }
+        project_out(basis, v);
         long double rest = 0;
         for (size_t i = 0; i < n; ++i) rest += v[i] * v[i];
         if (length == 0 || rest <= 1e-18L * length) continue;
@@ -81,13 +87,7 @@ double oracle_rss(const std::vector<double>& x, size_t n, size_t p, const std::v
         basis.push_back(v);
     }
     std::vector<long double> r(y.begin(), y.end());
-    for (int pass = 0; pass < 2; ++pass) {
-        for (const auto& q : basis) {
-            long double dot = 0;
-            for (size_t i = 0; i < n; ++i) dot += q[i] * r[i];
-            for (size_t i = 0; i < n; ++i) r[i] -= dot * q[i];
-        }
-    }
+    project_out(basis, r);
     long double rss = 0;
     for (auto e : r) rss += e * e;
     return static_cast<double>(rss);
