@@ -10,6 +10,6 @@ case "${SANITIZE:-}" in
   "")      extra=() ;;
   *) echo "SANITIZE must be address or thread" >&2; exit 2 ;;
 esac
-scripts/setup.sh "${extra[@]}"
+WITH_TESTS=1 scripts/setup.sh "${extra[@]}"
 cd "${BUILD_DIR:-build}"
 ctest --output-on-failure --no-tests=error -j "$(nproc)"
