@@ -120,6 +120,11 @@ bool read_sorted_records(const std::string& file, std::vector<Record>& records, 
             printf(rejected_format, static_cast<int>(shown.size()), shown.data());
         }
     }
+    if (reader.failed()) {
+        printf("Error: cannot read file %s: %s\n", file.c_str(), reader.error().c_str());
+        records.clear();
+        return false;
+    }
     std::sort(records.begin(), records.end());
     return true;
 }

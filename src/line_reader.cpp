@@ -3,67 +3,97 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
-#include <stdio_ext.h>
-#include <sys/stat.h>
+#include <cstring>
 
 namespace {
 
-// Large stdio buffer: data files run to tens of megabytes each.
-constexpr size_t file_buffer_size = 256 << 10;
+// Bytes read per refill: most lines of a data file are 20-40 bytes, so one
+// refill serves tens of thousands of lines.
+constexpr size_t block_size = 1 << 20;
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// A text file open for reading; null for a missing or unreadable file and
-// for a directory (which fopen would accept).
-FILE* open_text_file(const std::string& path) {
-    FILE* file = fopen(path.c_str(), "r");
-    if (file == nullptr) return nullptr;
-    struct stat info;
-    if (fstat(fileno(file), &info) != 0 || S_ISDIR(info.st_mode)) {
-        fclose(file);
-        return nullptr;
-    }
-    return file;
-}
-
 }  // namespace
 
-Line_reader::~Line_reader() {
-    close();
-    free(buffer_);
-    free(file_buffer_);
+void Line_reader::reset() {
+    begin_ = end_ = scanned_ = 0;
+    at_end_ = failed_ = false;
 }
 
 bool Line_reader::open(const std::string& path) {
-    close();
-    FILE* file = open_text_file(path);
-    if (file == nullptr) return false;
-    // One reader per file and thread: the stream needs no lock of its own.
-    __fsetlocking(file, FSETLOCKING_BYCALLER);
-    if (file_buffer_ == nullptr) file_buffer_ = static_cast<char*>(malloc(file_buffer_size));
-    if (file_buffer_ != nullptr) setvbuf(file, file_buffer_, _IOFBF, file_buffer_size);
-    file_ = file;
+    reset();
+    if (input_.open(path)) return true;
+    at_end_ = true;
+    return false;
+}
+
+void Line_reader::open_memory(const char* data, size_t size) {
+    reset();
+    input_.open_memory(data, size);
+}
+
+void Line_reader::close() {
+    input_.close();
+    reset();
+    at_end_ = true;
+}
+
+// Keeps the unreturned bytes, moved to the front, and reads the next block
+// behind them; the buffer grows when a single line fills it.
+bool Line_reader::refill() {
+    if (begin_ > 0) {
+        std::copy(buffer_.begin() + begin_, buffer_.begin() + end_, buffer_.begin());
+        end_ -= begin_;
+        scanned_ -= begin_;
+        begin_ = 0;
+    }
+    if (buffer_.size() < end_ + block_size) buffer_.resize(std::max(end_ + block_size, 2 * buffer_.size()));
+    const long n = input_.read(buffer_.data() + end_, buffer_.size() - end_);
+    if (n <= 0) {
+        at_end_ = true;
+        failed_ = n < 0;
+        return false;
+    }
+    end_ += static_cast<size_t>(n);
     return true;
 }
 
 bool Line_reader::next(std::string_view& line) {
-    if (file_ == nullptr) return false;
-    ssize_t length = getline(&buffer_, &capacity_, file_);
-    if (length < 0) return false;
-    line = std::string_view(buffer_, static_cast<size_t>(length));
-    return true;
-}
-
-void Line_reader::close() {
-    if (file_ != nullptr) fclose(file_);
-    file_ = nullptr;
+    for (;;) {
+        const char* base = buffer_.data();
+        const void* found = scanned_ < end_ ? memchr(base + scanned_, '\n', end_ - scanned_) : nullptr;
+        if (found != nullptr) {
+            const size_t stop = static_cast<const char*>(found) - base + 1;
+            line = std::string_view(base + begin_, stop - begin_);
+            begin_ = scanned_ = stop;
+            return true;
+        }
+        scanned_ = end_;
+        if (!at_end_ && refill()) continue;
+        if (failed_ || begin_ == end_) return false;
+        line = std::string_view(buffer_.data() + begin_, end_ - begin_);  // last line, no line end
+        begin_ = scanned_ = end_;
+        return true;
+    }
 }
 
 bool file_readable(const std::string& path) {
-    FILE* file = open_text_file(path);
-    if (file == nullptr) return false;
-    fclose(file);
-    return true;
+    Input_file input;
+    return input.open(path);
+}
+
+bool file_intact(const std::string& path, std::string& error) {
+    Input_file input;
+    if (!input.open(path)) {
+        error = input.error();
+        return false;
+    }
+    std::vector<char> buffer(block_size);
+    long n = 0;
+    while ((n = input.read(buffer.data(), buffer.size())) > 0) {
+    }
+    error = input.error();
+    return n == 0;
 }
 
 void Line_scanner::skip_space() {

@@ -10,29 +10,52 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
-// Opens a text file for reading; a directory or a missing file fails.
+#include "input_file.h"
+
+// Whole lines of a text file, plain or gzip-compressed (see input_file.h),
+// read in large blocks. A line is returned with its line end ("\n"; the last
+// line of a file may have none) and stays valid until the next call.
 class Line_reader {
 public:
     Line_reader() = default;
     explicit Line_reader(const std::string& path) { open(path); }
-    ~Line_reader();
     Line_reader(const Line_reader&) = delete;
     Line_reader& operator=(const Line_reader&) = delete;
 
+    // False when the file is missing, unreadable or a directory.
     bool open(const std::string& path);
-    bool is_open() const { return file_ != nullptr; }
-    // Next line including its line end ("\n" or none at the end of the file);
-    // the view stays valid until the next call. False at the end of the file.
+    // Reads the size bytes at data (kept by the caller) as a file.
+    void open_memory(const char* data, size_t size);
+    bool is_open() const { return input_.is_open(); }
+    // Next line; false at the end of the file and after an error.
     bool next(std::string_view& line);
+    // After next() returned false: true when reading stopped on an error
+    // (a read error, a corrupt or truncated compressed file) rather than at
+    // the end; error() says what it was, for a message naming the file.
+    bool failed() const { return failed_; }
+    const std::string& error() const { return input_.error(); }
+    bool compressed() const { return input_.compressed(); }
     void close();
 
 private:
-    FILE* file_ = nullptr;
-    char* buffer_ = nullptr;       // the current line
-    size_t capacity_ = 0;
-    char* file_buffer_ = nullptr;  // stdio buffer, kept across files
+    void reset();
+    bool refill();
+
+    Input_file input_;
+    std::vector<char> buffer_;  // [begin_, end_) is read and not yet returned
+    size_t begin_ = 0;
+    size_t end_ = 0;
+    size_t scanned_ = 0;        // [begin_, scanned_) holds no line end
+    bool at_end_ = false;
+    bool failed_ = false;
 };
+
+// Reads the whole file to check that it can be read to its end; false, with
+// the reason in error, when it cannot be opened or its compressed content is
+// corrupt or truncated.
+bool file_intact(const std::string& path, std::string& error);
 
 // True when path names a regular file (or other non-directory) that can be opened for reading.
 bool file_readable(const std::string& path);

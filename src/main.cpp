@@ -21,11 +21,18 @@
 
 namespace {
 
-// The region file is checked before any stage runs, so that a run that would
-// stop for it stops at once and writes no result file at all.
+// The region file is checked before any stage runs (read to its end, so that
+// corrupt compressed data is found too): a run that would stop for it stops
+// at once and writes no result file at all.
 bool region_file_readable(const Parameter& options) {
-    if (!options.r1_on || file_readable(options.r1_file)) return true;
-    printf("Error: cannot open file %s\n", options.r1_file.c_str());
+    if (!options.r1_on) return true;
+    if (!file_readable(options.r1_file)) {
+        printf("Error: cannot open file %s\n", options.r1_file.c_str());
+        return false;
+    }
+    std::string error;
+    if (file_intact(options.r1_file, error)) return true;
+    printf("Error: cannot read file %s: %s\n", options.r1_file.c_str(), error.c_str());
     return false;
 }
 

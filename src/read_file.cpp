@@ -18,6 +18,14 @@ bool is_sample_line(std::string_view line) {
     return false;
 }
 
+// A file that stopped short of its end: corrupt or truncated compressed data,
+// or a read error.
+bool read_whole(const Line_reader& reader, const std::string& file) {
+    if (!reader.failed()) return true;
+    message("Error: cannot read file %s: %s\n", file.c_str(), reader.error().c_str());
+    return false;
+}
+
 int print_length(std::string_view text) {
     return text.size() > INT32_MAX ? INT32_MAX : static_cast<int>(text.size());
 }
@@ -105,7 +113,7 @@ bool read_sample_lines(const std::string& configure_file, uint32_t covariable_nu
         }
         ++table.sample_num;
     }
-    return true;
+    return read_whole(reader, configure_file);
 }
 
 // Registers the first token of every line of the reference sample file as the
@@ -127,7 +135,7 @@ bool register_probes(const std::string& reference_file, ID_index& probe_index,
         probe_index.add(id, static_cast<uint32_t>(probe_ids.size()));
         probe_ids.push_back(std::move(id));
     }
-    return true;
+    return read_whole(reader, reference_file);
 }
 
 // Copies the continuous values and covariables into their N x 1 and N x K
@@ -169,7 +177,7 @@ bool collect_data_files(const std::string& configure_file, std::vector<std::stri
         scanner.word(name);
         files.emplace_back(name);
     }
-    return true;
+    return !reader.failed();
 }
 
 // Names every data file that cannot be opened; true when all can.
@@ -257,6 +265,7 @@ bool open_stream(Sample_stream& stream, const std::vector<std::string>& files, s
 bool read_row(Sample_stream& stream, size_t row, const std::vector<std::string>& probe_ids) {
     std::string_view line;
     if (!stream.reader.next(line)) {
+        if (!read_whole(stream.reader, *stream.file)) return false;
         message("Error: data file %s has %zu lines, but the reference sample file has %zu\n",
                 stream.file->c_str(), row, probe_ids.size());
         return false;
@@ -272,6 +281,7 @@ bool finish_stream(Sample_stream& stream, size_t probes) {
     size_t lines = probes;
     std::string_view line;
     while (stream.reader.next(line)) ++lines;
+    if (!read_whole(stream.reader, *stream.file)) return false;
     if (lines != probes) {
         message("Error: data file %s has %zu lines, but the reference sample file has %zu\n",
                 stream.file->c_str(), lines, probes);

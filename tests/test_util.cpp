@@ -1,6 +1,8 @@
 #include "test_util.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -10,6 +12,9 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
+
+#include <isa-l/igzip_lib.h>
 
 Temp_dir::Temp_dir() {
     const char* base = getenv("TMPDIR");
@@ -134,4 +139,31 @@ unsigned test_seed() {
                                     : std::random_device{}();
     std::cout << "seed " << seed << " (set CIMBREL_TEST_SEED to repeat)\n";
     return seed;
+}
+
+std::string gzip_text(const std::string& text, size_t member_size) {
+    std::string out;
+    if (member_size == 0) member_size = text.size() + 1;
+    size_t first = 0;
+    do {
+        const size_t size = std::min(member_size, text.size() - first);
+        isal_zstream stream;
+        isal_deflate_stateless_init(&stream);
+        stream.gzip_flag = IGZIP_GZIP;
+        stream.end_of_stream = 1;
+        stream.flush = NO_FLUSH;
+        std::vector<uint8_t> level_buffer(ISAL_DEF_LVL1_DEFAULT);
+        stream.level = 1;
+        stream.level_buf = level_buffer.data();
+        stream.level_buf_size = static_cast<uint32_t>(level_buffer.size());
+        std::vector<uint8_t> member(size + size / 2 + 1024);
+        stream.next_in = reinterpret_cast<uint8_t*>(const_cast<char*>(text.data() + first));
+        stream.avail_in = static_cast<uint32_t>(size);
+        stream.next_out = member.data();
+        stream.avail_out = static_cast<uint32_t>(member.size());
+        if (isal_deflate_stateless(&stream) != COMP_OK) return std::string();
+        out.append(reinterpret_cast<char*>(member.data()), stream.total_out);
+        first += size;
+    } while (first < text.size());
+    return out;
 }

@@ -40,6 +40,10 @@ std::string mask_time_stamps(const std::string& text);
 // Standard output written by body (flushes stdout and std::cout around it).
 std::string capture_stdout(const std::function<void()>& body);
 
+// text compressed as gzip: one member, or one member per member_size bytes
+// (a multi-member file, as bgzip and concatenated .gz files are).
+std::string gzip_text(const std::string& text, size_t member_size = 0);
+
 // Seed of a randomised test: CIMBREL_TEST_SEED when set, otherwise a fresh
 // one; printed so that a failing run can be repeated.
 unsigned test_seed();
