@@ -46,10 +46,12 @@ bool parse_probe_line(std::string_view line, Point& point) {
 // Fields of a region line: chromosome, start, end, name.
 bool parse_region_line(std::string_view line, Bed& region) {
     Line_scanner scanner(line);
+    uint32_t end = 0;
     scanner.word(region.chr);
     scanner.number(region.start);
-    scanner.number(region.end);
+    scanner.number(end);
     scanner.word(region.name);
+    region.end = end;
     return scanner.ok();
 }
 

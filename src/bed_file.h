@@ -31,7 +31,10 @@ struct Point {
 struct Bed {
     std::string chr;
     uint32_t start = 0;
-    uint32_t end = 0;
+    // One past the last position: 64-bit, so that a region ending at the
+    // last 32-bit position (an arbitrary region of a probe at 4294967295)
+    // does not wrap to 0.
+    uint64_t end = 0;
     std::string name;
 
     bool operator<(const Bed& other) const;

@@ -24,7 +24,7 @@ void find_region(const std::vector<Point>& points, CGI_description& description)
         }
         if (!ids.empty()) {
             ids.push_back(points[i].id);
-            description.regions.push_back(Bed{points[i].chr, start, points[i].loc + 1, ""});
+            description.regions.push_back(Bed{points[i].chr, start, uint64_t(points[i].loc) + 1, ""});
             uint32_t index = static_cast<uint32_t>(description.regions.size() - 1);
             description.region_probes.emplace(index, std::move(ids));
         }

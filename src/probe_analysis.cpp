@@ -10,6 +10,8 @@
 namespace {
 
 constexpr double untested = 2.0;
+// group_mean of a group without any usable value of the probe.
+const double no_mean = std::numeric_limits<double>::quiet_NaN();
 // A stored p-value takes part in the FDR step only below this.
 constexpr double tested_limit = 1.000001;
 // ancova's own warning, printed here too when no design can be built.
@@ -122,25 +124,28 @@ double inverse_logit(double mean) {
 }
 
 // Group means on the logit scale reported as betas, and their range, from
-// the sums and counts of the probe's values per group; a group without any
-// reports 0.5.
+// the sums and counts of the probe's values per group. A group without any
+// value has no mean (NaN: "-" in the table, no track line) rather than an
+// invented one, and the range is taken over the groups that have a mean (0
+// when fewer than two do).
 void finish_group_means(const Probe_layout& layout, const Data_description& description, uint32_t probe,
                         const std::vector<double>& sum, const std::vector<double>& count, Probe_result& result) {
     double smallest = 1.0, largest = 0.0;
+    uint32_t with_mean = 0;
     for (uint32_t g = 0; g < layout.groups; ++g) {
-        double mean = 0.0;
         if (count[g] < 1.0) {
             message("Warning: no valid beta value of probe %s in group %s\n",
                     description.probe_index.get(probe).c_str(), description.group_index.get(g).c_str());
-        } else {
-            mean = sum[g] / count[g];
+            gsl_matrix_set(result.group_mean, probe, g, no_mean);
+            continue;
         }
-        const double beta = inverse_logit(mean);
+        const double beta = inverse_logit(sum[g] / count[g]);
         gsl_matrix_set(result.group_mean, probe, g, beta);
         smallest = std::min(smallest, beta);
         largest = std::max(largest, beta);
+        ++with_mean;
     }
-    gsl_vector_set(result.range, probe, largest - smallest);
+    gsl_vector_set(result.range, probe, with_mean >= 2 ? largest - smallest : 0.0);
 }
 
 // Group means of one probe: values count when their flag is 0 or more.

@@ -19,8 +19,8 @@
 struct Probe_result {
     gsl_vector* pvalue = nullptr;      // 2.0 = not tested
     gsl_vector* fdr = nullptr;         // 1.0 for untested probes
-    gsl_vector* range = nullptr;       // largest minus smallest group mean
-    gsl_matrix* group_mean = nullptr;  // P x G, beta scale; 0.5 for a group without values
+    gsl_vector* range = nullptr;       // largest minus smallest group mean (of groups with one)
+    gsl_matrix* group_mean = nullptr;  // P x G, beta scale; NaN for a group without values
     // Each probe's own reduced and full fits on its usable values (filled by
     // the fast path); region tests sum these over a region's probes.
     std::vector<Fit_summary> fit;

@@ -76,7 +76,11 @@ std::vector<std::string> group_names(const Data_description& description) {
     return names;
 }
 
-std::string track_name(const std::string& prefix, const std::string& group) {
+// Track file of a group. A "/" in a group name (labels such as HIV+/ART)
+// would point into a folder, so it becomes "_" in the file name; the prefix
+// keeps its folder part, and the tables keep the name as written.
+std::string track_name(const std::string& prefix, std::string group) {
+    std::replace(group.begin(), group.end(), '/', '_');
     return prefix + "_" + group + ".BedGraph";
 }
 
@@ -184,8 +188,8 @@ bool open_region_tracks(const std::string& prefix, const std::vector<std::string
 void write_region_row(FILE* table, const Bed& region, double pvalue, double fdr,
                       const std::vector<std::string>& ids, const std::vector<Point>& points,
                       const std::map<std::string, uint32_t>& probe_index_map) {
-    fprintf(table, "%s\t%u\t%u\t%s\t%g\t%g\t", region.chr.c_str(), region.start, region.end,
-            region.name.c_str(), pvalue, fdr);
+    fprintf(table, "%s\t%u\t%llu\t%s\t%g\t%g\t", region.chr.c_str(), region.start,
+            static_cast<unsigned long long>(region.end), region.name.c_str(), pvalue, fdr);
     for (const std::string& id : ids) fprintf(table, "%s,", id.c_str());
     const Point* middle =
         ids.empty() ? nullptr : annotation_of(ids[ids.size() / 2], points, probe_index_map);

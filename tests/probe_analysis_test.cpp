@@ -158,8 +158,12 @@ Fit_summary direct_fit(const Study& study, uint32_t probe) {
 
 std::vector<double> vector_values(const gsl_vector* v) { return std::vector<double>(v->data, v->data + v->size); }
 
+// Group means, with the NaN of a group without values as -1 so that two
+// results compare equal when they agree on which groups have no mean.
 std::vector<double> matrix_values(const gsl_matrix* m) {
-    return std::vector<double>(m->data, m->data + m->size1 * m->size2);
+    std::vector<double> values(m->data, m->data + m->size1 * m->size2);
+    for (double& v : values) v = std::isnan(v) ? -1.0 : v;
+    return values;
 }
 
 const Random_shape shapes[] = {
@@ -245,6 +249,8 @@ TEST(probe_analysis, one_and_three_workers_give_identical_results) {
 // Samples (columns) 0..4 in groups A, B, A, B, A.
 //   cg01: all usable; A logits 0, 1, 2 (mean 1), B logits -1, -3 (mean -2).
 //   cg02: group B excluded; A alone fits the full design no better: p = 1.
+//         B has no mean (not an invented 0.5) and the range, taken over the
+//         groups with a mean, is 0.
 //   cg03: only samples 0 and 1 usable: n = 2 = full columns, no test.
 //   cg04: nothing usable: no test and no group mean.
 TEST(probe_analysis, group_means_range_and_warnings) {
@@ -264,12 +270,15 @@ TEST(probe_analysis, group_means_range_and_warnings) {
         EXPECT_DOUBLE_EQ(gsl_matrix_get(r.group_mean, 0, 0), a);
         EXPECT_DOUBLE_EQ(gsl_matrix_get(r.group_mean, 0, 1), b);
         EXPECT_DOUBLE_EQ(gsl_vector_get(r.range, 0), a - b);
-        EXPECT_EQ(gsl_matrix_get(r.group_mean, 1, 1), 0.5);
+        EXPECT_TRUE(std::isnan(gsl_matrix_get(r.group_mean, 1, 1)));
+        EXPECT_DOUBLE_EQ(gsl_matrix_get(r.group_mean, 1, 0), std::exp(0.5) / (1.0 + std::exp(0.5)));
+        EXPECT_EQ(gsl_vector_get(r.range, 1), 0.0);
         EXPECT_EQ(gsl_vector_get(r.pvalue, 1), 1.0);
         EXPECT_EQ(gsl_vector_get(r.pvalue, 2), 2.0);
         EXPECT_EQ(gsl_vector_get(r.pvalue, 3), 2.0);
         EXPECT_EQ(gsl_vector_get(r.fdr, 3), 1.0);
         EXPECT_EQ(gsl_vector_get(r.range, 3), 0.0);
+        EXPECT_TRUE(std::isnan(gsl_matrix_get(r.group_mean, 3, 0)));
         // Two-sample t test on cg01: squares 2 + 2 on 3 degrees of freedom.
         const double t = 3.0 / std::sqrt(4.0 / 3.0 * (1.0 / 3.0 + 1.0 / 2.0));
         EXPECT_NEAR(gsl_vector_get(r.pvalue, 0), 2.0 * gsl_cdf_tdist_Q(t, 3.0), 1e-12);
