@@ -1,54 +1,79 @@
 #include "basic_type.h"
 
+#include <algorithm>
+#include <functional>
+
+#include "spill_file.h"
 #include "time_out.h"
 
-// One search per map: registering the 865,000 probes of an EPIC array is on
-// the path of every run.
-bool ID_index::add(const std::string& id, uint32_t index) {
+std::string_view ID_index::text_of(const Entry& entry) const {
+    return std::string_view(text_.data() + entry.offset, entry.length);
+}
+
+size_t ID_index::slot_of(std::string_view id) const {
+    const size_t mask = slots_.size() - 1;
+    for (size_t slot = std::hash<std::string_view>()(id) & mask;; slot = (slot + 1) & mask) {
+        if (slots_[slot] == none || text_of(entries_[slots_[slot]]) == id) return slot;
+    }
+}
+
+// Keeps the table at most half full, so a search ends after a few slots.
+void ID_index::grow_slots() {
+    slots_.assign(std::max<size_t>(64, slots_.size() * 2), none);
+    for (uint32_t e = 0; e < entries_.size(); ++e) slots_[slot_of(text_of(entries_[e]))] = e;
+}
+
+bool ID_index::add(std::string_view id, uint32_t index) {
     if (id.empty()) {
         message("Error: NULL probe id\n");
         return false;
     }
-    auto slot = index_to_id.lower_bound(index);
-    if (slot != index_to_id.end() && slot->first == index) {
+    if (index < by_index_.size() && by_index_[index] != none) {
         message("Error: duplicated probe index %u\n", index);
         return false;
     }
-    auto [found, inserted] = id_to_index.try_emplace(id, index);
-    if (!inserted) {
-        message("Warning: duplicated probe id %s, overwrite old one\n", id.c_str());
-        found->second = index;
+    if (2 * (entries_.size() + 1) > slots_.size()) grow_slots();
+    const size_t slot = slot_of(id);
+    if (slots_[slot] != none) {
+        message("Warning: duplicated probe id %.*s, overwrite old one\n", static_cast<int>(id.size()), id.data());
+        entries_[slots_[slot]].newest = index;
+    } else {
+        slots_[slot] = static_cast<uint32_t>(entries_.size());
+        entries_.push_back({text_.size(), static_cast<uint32_t>(id.size()), index});
+        text_.append(id);
     }
-    index_to_id.emplace_hint(slot, index, id);
+    if (index >= by_index_.size()) by_index_.resize(static_cast<size_t>(index) + 1, none);
+    by_index_[index] = slots_[slot];
     return true;
 }
 
-uint32_t ID_index::get(const std::string& id) const {
-    auto found = id_to_index.find(id);
-    if (found == id_to_index.end()) {
-        message("Error: no such probe %s\n", id.c_str());
-        return 0;
-    }
-    return found->second;
+uint32_t ID_index::get(std::string_view id) const {
+    uint32_t index = 0;
+    if (find(id, index)) return index;
+    message("Error: no such probe %.*s\n", static_cast<int>(id.size()), id.data());
+    return 0;
 }
 
 std::string ID_index::get(uint32_t index) const {
-    auto found = index_to_id.find(index);
-    if (found == index_to_id.end()) {
+    if (index >= by_index_.size() || by_index_[index] == none) {
         message("Error: wrong probe index %u\n", index);
         return std::string();
     }
-    return found->second;
+    return std::string(name(index));
 }
 
-bool ID_index::find(const std::string& id, uint32_t& index) const {
-    auto found = id_to_index.find(id);
-    if (found == id_to_index.end()) return false;
-    index = found->second;
+bool ID_index::find(std::string_view id, uint32_t& index) const {
+    if (slots_.empty()) return false;
+    const uint32_t entry = slots_[slot_of(id)];
+    if (entry == none) return false;
+    index = entries_[entry].newest;
     return true;
 }
 
-uint32_t ID_index::size() const { return static_cast<uint32_t>(id_to_index.size()); }
+std::string_view ID_index::name(uint32_t index) const {
+    if (index >= by_index_.size() || by_index_[index] == none) return std::string_view();
+    return text_of(entries_[by_index_[index]]);
+}
 
 bool Sample_group::add(const std::string& sample, const std::string& group) {
     if (sample.empty()) {
@@ -104,8 +129,10 @@ bool Order::operator<(const Order& other) const {
 void data_matrix_free(Data_matrix* matrix) {
     if (matrix == nullptr) return;
     if (matrix->logit != nullptr) gsl_matrix_free(matrix->logit);
-    if (matrix->valid != nullptr) gsl_matrix_char_free(matrix->valid);
     if (matrix->covariable != nullptr) gsl_matrix_free(matrix->covariable);
     if (matrix->continuous != nullptr) gsl_matrix_free(matrix->continuous);
+    if (matrix->quantiles != nullptr) gsl_matrix_free(matrix->quantiles);
+    if (matrix->reference != nullptr) gsl_vector_free(matrix->reference);
+    spill_free(matrix->spill);
     delete matrix;
 }

@@ -6,30 +6,55 @@
 
 #include <cstdint>
 #include <map>
+#include <limits>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <gsl/gsl_matrix.h>
+#include <gsl/gsl_vector.h>
 
 // Two-way registry between text identifiers and caller-chosen numbers.
 // A repeated identifier resolves to its newest number; older numbers still
 // resolve to the identifier. Messages say "probe" whatever is registered.
+// Each distinct identifier is stored once, in one block of text; numbers
+// and identifiers refer to it by position (a probe registry of 865,000
+// identifiers takes about 30 MB, a tenth of two string-keyed maps).
 class ID_index {
 public:
-    std::map<std::string, uint32_t> id_to_index;
-    std::map<uint32_t, std::string> index_to_id;
-
     // Registers (id, index). False, with a message, for an empty id or an
     // index already taken; a repeated id draws a warning and is re-pointed.
-    bool add(const std::string& id, uint32_t index);
+    bool add(std::string_view id, uint32_t index);
     // Index of id; 0 after "Error: no such probe ..." when id is unknown.
-    uint32_t get(const std::string& id) const;
+    uint32_t get(std::string_view id) const;
     // Identifier under index; "" after "Error: wrong probe index ..." when unknown.
     std::string get(uint32_t index) const;
-    // Silent lookup: true and the index when id is registered.
-    bool find(const std::string& id, uint32_t& index) const;
+    // Silent lookups: true and the index when id is registered; the
+    // identifier under index ("" when none), valid while the registry lives.
+    bool find(std::string_view id, uint32_t& index) const;
+    std::string_view name(uint32_t index) const;
     // Number of distinct identifiers.
-    uint32_t size() const;
+    uint32_t size() const { return static_cast<uint32_t>(entries_.size()); }
+    // One past the largest registered index (0 when empty): indices below
+    // it may be walked in order with name().
+    uint32_t index_end() const { return static_cast<uint32_t>(by_index_.size()); }
+
+private:
+    struct Entry {
+        uint64_t offset;  // of the text in text_
+        uint32_t length;
+        uint32_t newest;  // index it resolves to
+    };
+    static constexpr uint32_t none = UINT32_MAX;
+    std::string_view text_of(const Entry& entry) const;
+    // Slot of id in slots_: its entry, or the empty slot where it would go.
+    size_t slot_of(std::string_view id) const;
+    void grow_slots();
+
+    std::string text_;                 // every distinct identifier, back to back
+    std::vector<Entry> entries_;       // one per distinct identifier
+    std::vector<uint32_t> slots_;      // open-addressing table of entry numbers
+    std::vector<uint32_t> by_index_;   // index -> entry (none when unregistered)
 };
 
 // Sample-to-group and group-to-samples membership (samples in order of addition).
@@ -66,17 +91,41 @@ struct Data_description {
     Sample_group sample_group;
 };
 
+struct Matrix_spill;
+
 // Numbers of the study, P probes (rows) x N samples (columns), K covariables.
-// logit holds ln(beta / (1 - beta)); valid holds 1 for a usable value and -1
-// for an excluded one, one byte per value. covariable (N x K) is null when K
-// is 0; continuous (N x 1) is null outside continuous mode. The matrices are
-// allocated by the study reader and released by data_matrix_free.
+// logit holds ln(beta / (1 - beta)) of every usable value and NaN for every
+// excluded one (failed detection, unreadable line, beta of 0 or 1, SNP probe
+// under --nosnp): one double per value, the NaN being the "excluded" flag.
+// covariable (N x K) is null when K is 0; continuous (N x 1) is null outside
+// continuous mode. quantiles (15 x N), when not null, holds each sample's
+// quantiles found by the reader for normalisation (NaN for a sample without
+// usable values). When the matrix would exceed the memory budget, logit is
+// null and the values live in a spill file by blocks of rows (spill_file.h);
+// reference then holds the normalisation target applied as blocks load.
+// Everything is released by data_matrix_free.
 struct Data_matrix {
     gsl_matrix* logit = nullptr;
-    gsl_matrix_char* valid = nullptr;
     gsl_matrix* covariable = nullptr;
     gsl_matrix* continuous = nullptr;
+    gsl_matrix* quantiles = nullptr;
+    gsl_vector* reference = nullptr;
+    Matrix_spill* spill = nullptr;
+    uint32_t probe_num = 0;
+    uint32_t sample_num = 0;
 };
+
+// The value stored for an excluded observation, and the test for a usable one.
+constexpr double excluded_value = std::numeric_limits<double>::quiet_NaN();
+inline bool is_usable(double logit) { return logit == logit; }
+
+// P and N of the record, whether the values are in memory or spilled.
+inline uint32_t probe_count(const Data_matrix& matrix) {
+    return matrix.logit != nullptr ? static_cast<uint32_t>(matrix.logit->size1) : matrix.probe_num;
+}
+inline uint32_t sample_count(const Data_matrix& matrix) {
+    return matrix.logit != nullptr ? static_cast<uint32_t>(matrix.logit->size2) : matrix.sample_num;
+}
 
 // Releases every matrix of the record and the record itself (null is fine).
 void data_matrix_free(Data_matrix* matrix);

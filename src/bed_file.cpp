@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <string_view>
 
 #include "line_reader.h"
@@ -55,46 +56,78 @@ bool parse_region_line(std::string_view line, Bed& region) {
     return scanner.ok();
 }
 
-// Adds identifier -> index of its first record in points (sorted) to the
-// map, leaving identifiers already present alone. The identifiers are put in
-// order first (a repeated one with its lowest index first), so that each new
-// one is inserted at the end of the map without a search.
-void index_first_records(const std::vector<Point>& points, std::map<std::string, uint32_t>& index) {
-    std::vector<std::pair<std::string_view, uint32_t>> by_id;
-    by_id.reserve(points.size());
-    for (size_t i = 0; i < points.size(); ++i) by_id.emplace_back(points[i].id, static_cast<uint32_t>(i));
-    std::sort(by_id.begin(), by_id.end());
-    for (const auto& [id, i] : by_id) index.emplace_hint(index.end(), id, i);
-}
-
 }  // namespace
 
-// The annotation records of the study's probes, one per probe (the record the
-// probe index map points to), in annotation order. Both maps are ordered by
-// identifier, so one merge pass pairs them.
-std::vector<Point> study_points(const std::vector<Point>& points, const Data_description& description,
-                                const std::map<std::string, uint32_t>& probe_index_map) {
-    const auto& study = description.probe_index.id_to_index;
-    std::vector<uint32_t> rows;
-    auto s = study.begin();
-    auto a = probe_index_map.begin();
-    while (s != study.end() && a != probe_index_map.end()) {
-        int order = s->first.compare(a->first);
-        if (order < 0) {
-            ++s;
-        } else if (order > 0) {
-            ++a;
-        } else {
-            if (a->second < points.size()) rows.push_back(a->second);
-            ++s;
-            ++a;
-        }
+size_t Probe_index_map::slot_of(std::string_view id) const {
+    const size_t mask = slots_.size() - 1;
+    for (size_t slot = std::hash<std::string_view>()(id) & mask;; slot = (slot + 1) & mask) {
+        if (slots_[slot] == none || (*points_)[slots_[slot]].id == id) return slot;
     }
-    std::sort(rows.begin(), rows.end());
-    std::vector<Point> probes;
-    probes.reserve(rows.size());
-    for (uint32_t row : rows) probes.push_back(points[row]);
-    return probes;
+}
+
+// The records are sorted, so the first record met of an identifier is the
+// one that sorts first; later records of it leave the map unchanged.
+void Probe_index_map::build(const std::vector<Point>& points) {
+    points_ = &points;
+    count_ = 0;
+    size_t size = 64;
+    while (size < 2 * points.size()) size *= 2;
+    slots_.assign(size, none);
+    for (uint32_t i = 0; i < points.size(); ++i) {
+        const size_t slot = slot_of(points[i].id);
+        if (slots_[slot] != none) continue;
+        slots_[slot] = i;
+        ++count_;
+    }
+}
+
+bool Probe_index_map::find(std::string_view id, uint32_t& index) const {
+    if (slots_.empty()) return false;
+    const uint32_t record = slots_[slot_of(id)];
+    if (record == none) return false;
+    index = record;
+    return true;
+}
+
+void Region_probes::add(uint32_t region, uint32_t row) {
+    while (start.size() <= region) start.push_back(static_cast<uint32_t>(rows.size()));
+    rows.push_back(row);
+}
+
+uint32_t Region_probes::count(uint32_t region) const {
+    if (region >= start.size()) return 0;
+    const size_t end = region + 1 < start.size() ? start[region + 1] : rows.size();
+    return static_cast<uint32_t>(end - start[region]);
+}
+
+const uint32_t* Region_probes::begin(uint32_t region) const {
+    return region < start.size() ? rows.data() + start[region] : rows.data();
+}
+
+uint32_t Region_probes::regions_with_probes() const {
+    uint32_t with = 0;
+    for (uint32_t i = 0; i < start.size(); ++i) with += count(i) > 0;
+    return with;
+}
+
+// The annotation records of the study's probes: every study identifier is
+// looked up in the probe index map, and the records found are put in
+// annotation order.
+std::vector<uint32_t> study_points(const std::vector<Point>& points, const Data_description& description,
+                                   const Probe_index_map& probe_index_map) {
+    const ID_index& study = description.probe_index;
+    std::vector<uint32_t> records;
+    records.reserve(study.size());
+    std::vector<char> taken(points.size(), 0);
+    for (uint32_t row = 0; row < study.index_end(); ++row) {
+        uint32_t record = 0;
+        const std::string_view id = study.name(row);
+        if (id.empty() || !probe_index_map.find(id, record) || record >= points.size() || taken[record]) continue;
+        taken[record] = 1;
+        records.push_back(record);
+    }
+    std::sort(records.begin(), records.end());
+    return records;
 }
 
 namespace {
@@ -133,14 +166,12 @@ bool read_sorted_records(const std::string& file, std::vector<Record>& records, 
 
 }  // namespace
 
-bool read_probe_ann(const std::string& file, std::vector<Point>& points,
-                    std::map<std::string, uint32_t>& probe_index_map) {
-    if (!read_sorted_records(file, points, parse_probe_line,
-                             "Warnning: wrong format encountered when reading probe annotation\n"
-                             "Wrong sentence is: %.*s\n"))
-        return false;
-    index_first_records(points, probe_index_map);
-    return true;
+bool read_probe_ann(const std::string& file, std::vector<Point>& points, Probe_index_map& probe_index_map) {
+    const bool ok = read_sorted_records(file, points, parse_probe_line,
+                                        "Warnning: wrong format encountered when reading probe annotation\n"
+                                        "Wrong sentence is: %.*s\n");
+    probe_index_map.build(points);
+    return ok;
 }
 
 bool read_cgi(std::string file, std::vector<Bed>& regions) {
@@ -154,23 +185,26 @@ bool read_cgi(std::string file, std::vector<Bed>& regions) {
 // in region order, that contains it: once recorded it is behind the cursor,
 // so a later overlapping or nested region cannot take it again.
 void cgi_probe(const std::vector<Bed>& regions, const std::vector<Point>& points,
-               const Data_description& description,
-               const std::map<std::string, uint32_t>& probe_index_map,
-               std::map<uint32_t, std::vector<std::string>>& region_probes) {
-    const std::vector<Point> probes = study_points(points, description, probe_index_map);
+               const Data_description& description, const Probe_index_map& probe_index_map,
+               Region_probes& region_probes) {
+    const std::vector<uint32_t> probes = study_points(points, description, probe_index_map);
     size_t j = 0;
     for (size_t i = 0; i < regions.size() && j < probes.size(); ++i) {
         const Bed& region = regions[i];
-        auto record = [&] { region_probes[static_cast<uint32_t>(i)].push_back(probes[j].id); };
-        if (region == probes[j]) {
+        auto record = [&] {
+            uint32_t row = 0;
+            description.probe_index.find(points[probes[j]].id, row);
+            region_probes.add(static_cast<uint32_t>(i), row);
+        };
+        if (region == points[probes[j]]) {
             // The probes after a contained one lie inside the region until
             // the first one beyond its end.
             record();
-            for (++j; j < probes.size() && !(region < probes[j]); ++j) record();
-        } else if (region > probes[j]) {
+            for (++j; j < probes.size() && !(region < points[probes[j]]); ++j) record();
+        } else if (region > points[probes[j]]) {
             // Skip the probes before the region, taking those inside it.
-            for (++j; j < probes.size() && !(region < probes[j]); ++j) {
-                if (region == probes[j]) record();
+            for (++j; j < probes.size() && !(region < points[probes[j]]); ++j) {
+                if (region == points[probes[j]]) record();
             }
         }
         // Otherwise the region ends before probe j and receives nothing.

@@ -5,8 +5,8 @@
 #define CIMBREL_BED_FILE_H
 
 #include <cstdint>
-#include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "basic_type.h"
@@ -50,34 +50,73 @@ struct Bed {
     }
 };
 
-// A sorted region list and, per region index, its probe identifiers in
-// position order (an entry exists only for a region with probes).
+// The annotation's records by identifier: each identifier maps to the index
+// of its first record in the sorted annotation list. The identifiers are not
+// copied: the map holds record indices and compares with the records' own
+// identifiers, so it is only valid with the list it was built from.
+class Probe_index_map {
+public:
+    // Maps every identifier of points (sorted) to the index of its first record.
+    void build(const std::vector<Point>& points);
+    // True and the record index when id is annotated.
+    bool find(std::string_view id, uint32_t& index) const;
+    // Number of distinct identifiers.
+    uint32_t size() const { return count_; }
+    bool empty() const { return count_ == 0; }
+
+private:
+    static constexpr uint32_t none = UINT32_MAX;
+    size_t slot_of(std::string_view id) const;
+    const std::vector<Point>* points_ = nullptr;
+    std::vector<uint32_t> slots_;  // open addressing, record indices
+    uint32_t count_ = 0;
+};
+
+// The study probes of each region, as matrix rows (numbers of the study's
+// probe registry) in position order; a region without probes has an empty
+// list. One offset per region and one number per probe: no identifier is
+// copied. Regions are filled in increasing order.
+struct Region_probes {
+    std::vector<uint32_t> start;  // region i holds rows[start[i] .. end(i)); regions from start.size() on are empty
+    std::vector<uint32_t> rows;
+
+    // Appends a probe to region (at least the last region appended to).
+    void add(uint32_t region, uint32_t row);
+    uint32_t count(uint32_t region) const;
+    const uint32_t* begin(uint32_t region) const;
+    // True when no region has a probe.
+    bool empty() const { return rows.empty(); }
+    // Number of regions with at least one probe.
+    uint32_t regions_with_probes() const;
+};
+
+// A sorted region list and the study probes of each region.
 struct CGI_description {
     std::vector<Bed> regions;
-    std::map<uint32_t, std::vector<std::string>> region_probes;
+    Region_probes region_probes;
 };
 
 // Reads the probe annotation (id, chr, position, annotation per line) into
 // points, sorted, and maps each identifier to the index of its first sorted
-// record. False after "Error: cannot open file ..." when it cannot be opened.
-bool read_probe_ann(const std::string& file, std::vector<Point>& points,
-                    std::map<std::string, uint32_t>& probe_index_map);
+// record. False after "Error: cannot open file ..." when it cannot be opened,
+// or "Error: cannot read file ..." when it cannot be read to its end.
+bool read_probe_ann(const std::string& file, std::vector<Point>& points, Probe_index_map& probe_index_map);
 
 // Reads the region file (chr, start, end, name per line) into regions,
 // sorted. False after "Error: cannot open file ..." when it cannot be opened.
 bool read_cgi(std::string file, std::vector<Bed>& regions);
 
 // The annotation records of the study's probes, one per probe (the record the
-// probe index map points to), in annotation order (chromosome, position).
-// Annotated probes outside the study and duplicate annotation lines are left out.
-std::vector<Point> study_points(const std::vector<Point>& points, const Data_description& description,
-                                const std::map<std::string, uint32_t>& probe_index_map);
+// probe index map points to), as indices into points in annotation order
+// (chromosome, position). Annotated probes outside the study and duplicate
+// annotation lines are left out.
+std::vector<uint32_t> study_points(const std::vector<Point>& points, const Data_description& description,
+                                   const Probe_index_map& probe_index_map);
 
 // Assigns every annotated study probe to the first region (in region order)
 // that contains it, by one merge sweep of the sorted regions and probes.
 void cgi_probe(const std::vector<Bed>& regions, const std::vector<Point>& points,
-               const Data_description& description,
-               const std::map<std::string, uint32_t>& probe_index_map,
-               std::map<uint32_t, std::vector<std::string>>& region_probes);
+               const Data_description& description, const Probe_index_map& probe_index_map,
+               Region_probes& region_probes);
 
 #endif

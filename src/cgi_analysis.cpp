@@ -46,7 +46,7 @@ uint32_t group_of_sample(const Data_description& study, uint32_t sample, uint32_
 Region_layout layout_of(const Data_matrix& matrix, const Data_description& study,
                         bool with_groups) {
     Region_layout layout;
-    layout.samples = static_cast<uint32_t>(matrix.logit->size2);
+    layout.samples = sample_count(matrix);
     layout.covariables = matrix.covariable ? static_cast<uint32_t>(matrix.covariable->size2) : 0;
     layout.groups = study.group_index.size();
     layout.continuous = matrix.continuous != nullptr;
@@ -58,22 +58,8 @@ Region_layout layout_of(const Data_matrix& matrix, const Data_description& study
     return layout;
 }
 
-// The region's probe list without inserting into the shared map; null when the
-// region received no probe.
-const std::vector<std::string>* probes_of(const CGI_description& description, uint32_t region) {
-    auto found = description.region_probes.find(region);
-    return found == description.region_probes.end() ? nullptr : &found->second;
-}
-
-std::vector<uint32_t> probe_rows(const std::vector<std::string>& ids, const ID_index& probe_index) {
-    std::vector<uint32_t> rows;
-    rows.reserve(ids.size());
-    for (const std::string& id : ids) rows.push_back(probe_index.get(id));
-    return rows;
-}
-
 bool usable(const Data_matrix& matrix, const Region_layout& layout, uint32_t row, uint32_t sample) {
-    return row < matrix.logit->size1 && gsl_matrix_char_get(matrix.valid, row, sample) >= 0 &&
+    return row < matrix.logit->size1 && is_usable(gsl_matrix_get(matrix.logit, row, sample)) &&
            layout.sample_group[sample] < layout.groups;
 }
 
@@ -175,23 +161,26 @@ double fast_region_pvalue(const Region_layout& layout, const std::vector<uint32_
 // Calls test(rows) for regions t, t+step, … that have two probes or more and
 // stores what it returns.
 template <class Test>
-void test_own_regions(uint32_t t, uint32_t step, const Data_description& study,
-                      const CGI_description& description, CGI_result& result, Test test) {
+void test_own_regions(uint32_t t, uint32_t step, const CGI_description& description, CGI_result& result,
+                      Test test) {
     if (result.pvalue == nullptr || step == 0) return;
     const size_t count = std::min(description.regions.size(), result.pvalue->size);
+    std::vector<uint32_t> rows;
     for (size_t i = t; i < count; i += step) {
-        const std::vector<std::string>* ids = probes_of(description, static_cast<uint32_t>(i));
-        if (ids == nullptr || ids->size() < 2) continue;
-        gsl_vector_set(result.pvalue, i, test(probe_rows(*ids, study.probe_index)));
+        const uint32_t region = static_cast<uint32_t>(i);
+        const uint32_t* first = description.region_probes.begin(region);
+        rows.assign(first, first + description.region_probes.count(region));
+        if (rows.size() < 2) continue;
+        gsl_vector_set(result.pvalue, i, test(rows));
     }
 }
 
-// A matrix whose parts agree on the probe and sample counts, so that every
-// look-up stays inside it.
-bool has_matrix(const Data_matrix* matrix) {
-    if (matrix == nullptr || matrix->logit == nullptr || matrix->valid == nullptr) return false;
-    const size_t probes = matrix->logit->size1, samples = matrix->logit->size2;
-    if (matrix->valid->size1 != probes || matrix->valid->size2 != samples) return false;
+// A study whose covariable and continuous matrices agree with its sample
+// count, so that every look-up stays inside them; with values, the beta
+// matrix itself is in memory too.
+bool has_matrix(const Data_matrix* matrix, bool with_values) {
+    if (matrix == nullptr || (with_values && matrix->logit == nullptr)) return false;
+    const size_t samples = sample_count(*matrix);
     if (matrix->covariable != nullptr && matrix->covariable->size1 != samples) return false;
     return matrix->continuous == nullptr ||
            (matrix->continuous->size1 == samples && matrix->continuous->size2 >= 1);
@@ -218,9 +207,9 @@ void test_regions(Data_matrix* matrix, uint32_t thread_num, const Data_descripti
         gsl_vector_set_all(result.pvalue, untested);
         gsl_vector_set_all(result.fdr, untested);
     }
-    if (count > 0 && has_matrix(matrix)) {
-        const bool fast = path == Fit_path::fast && probe_result != nullptr &&
-                          probe_result->fit.size() == matrix->logit->size1;
+    const bool fast = path == Fit_path::fast && probe_result != nullptr && matrix != nullptr &&
+                      probe_result->fit.size() == probe_count(*matrix);
+    if (count > 0 && has_matrix(matrix, !fast)) {
         fan_out(std::max<uint32_t>(thread_num, 1), [&](uint32_t t, uint32_t n) {
             if (fast) {
                 cgi_analysis_fast_thread(matrix, t, n, &study, &description, probe_result, &result);
@@ -245,9 +234,9 @@ void cgi_analysis(Data_matrix* matrix, uint32_t thread_num, const Data_descripti
 void cgi_analysis_thread(Data_matrix* matrix, uint32_t t, uint32_t step,
                          const Data_description* study, const CGI_description* description,
                          CGI_result* result) {
-    if (!has_matrix(matrix)) return;
+    if (!has_matrix(matrix, true)) return;
     const Region_layout layout = layout_of(*matrix, *study, true);
-    test_own_regions(t, step, *study, *description, *result,
+    test_own_regions(t, step, *description, *result,
                      [&](const std::vector<uint32_t>& rows) {
                          return reference_region_pvalue(*matrix, layout, rows);
                      });
@@ -256,9 +245,9 @@ void cgi_analysis_thread(Data_matrix* matrix, uint32_t t, uint32_t step,
 void cgi_analysis_fast_thread(Data_matrix* matrix, uint32_t t, uint32_t step,
                               const Data_description* study, const CGI_description* description,
                               const Probe_result* probe_result, CGI_result* result) {
-    if (!has_matrix(matrix) || probe_result == nullptr) return;
+    if (!has_matrix(matrix, false) || probe_result == nullptr) return;
     const Region_layout layout = layout_of(*matrix, *study, false);
-    test_own_regions(t, step, *study, *description, *result,
+    test_own_regions(t, step, *description, *result,
                      [&](const std::vector<uint32_t>& rows) {
                          return fast_region_pvalue(layout, rows, probe_result->fit);
                      });

@@ -9,36 +9,37 @@ uint32_t probe_distance(const std::vector<Point>& points, uint32_t a, uint32_t b
     return points[b].loc - points[a].loc;
 }
 
-// One pass over the sorted points: a region is a maximal run in which every
+// One pass over the sorted probes: a region is a maximal run in which every
 // probe lies at most linking_distance after its predecessor on the same
 // chromosome; the scan resumes at the first probe that did not link.
-void find_region(const std::vector<Point>& points, CGI_description& description) {
-    const uint32_t count = static_cast<uint32_t>(points.size());
+void find_region(const std::vector<Point>& points, const std::vector<uint32_t>& records,
+                 const std::vector<uint32_t>& rows, CGI_description& description) {
+    const uint32_t count = static_cast<uint32_t>(std::min(records.size(), rows.size()));
     uint32_t i = 0;
     while (i + 1 < count) {
-        std::vector<std::string> ids;
-        uint32_t start = points[i].loc;
-        for (uint32_t j = i + 1; j < count && probe_distance(points, i, j) <= linking_distance; ++j) {
-            ids.push_back(points[i].id);
+        const uint32_t first = i;
+        for (uint32_t j = i + 1; j < count && probe_distance(points, records[i], records[j]) <= linking_distance; ++j) {
             i = j;
         }
-        if (!ids.empty()) {
-            ids.push_back(points[i].id);
-            description.regions.push_back(Bed{points[i].chr, start, uint64_t(points[i].loc) + 1, ""});
-            uint32_t index = static_cast<uint32_t>(description.regions.size() - 1);
-            description.region_probes.emplace(index, std::move(ids));
+        if (i > first) {
+            const Point& last = points[records[i]];
+            const uint32_t index = static_cast<uint32_t>(description.regions.size());
+            description.regions.push_back(Bed{last.chr, points[records[first]].loc, uint64_t(last.loc) + 1, ""});
+            for (uint32_t k = first; k <= i; ++k) description.region_probes.add(index, rows[k]);
         }
         ++i;
     }
 }
 
 void dmr_analysis(const Data_description& study, Data_matrix* matrix, const Parameter& options,
-                  const std::vector<Point>& points,
-                  const std::map<std::string, uint32_t>& probe_index_map,
-                  CGI_description& description, CGI_result& result,
-                  const Probe_result* probe_result, Fit_path path) {
+                  const std::vector<Point>& points, const Probe_index_map& probe_index_map,
+                  CGI_description& description, CGI_result& result, const Probe_result* probe_result,
+                  Fit_path path) {
     progress("     Analyzing differentially methylated arbitrary region");
-    find_region(study_points(points, study, probe_index_map), description);
+    const std::vector<uint32_t> records = study_points(points, study, probe_index_map);
+    std::vector<uint32_t> rows(records.size(), 0);
+    for (size_t k = 0; k < records.size(); ++k) study.probe_index.find(points[records[k]].id, rows[k]);
+    find_region(points, records, rows, description);
     test_regions(matrix, options.thread_num, study, result, description, probe_result, path,
                  "       Finding fdr in arbitrary region analysis");
 }

@@ -5,7 +5,6 @@
 #define CIMBREL_DMR_ANALYSIS_H
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -21,16 +20,17 @@ constexpr uint32_t linking_distance = 100;
 // loc(b) - loc(a) on one chromosome; linking_distance + 1 across chromosomes.
 uint32_t probe_distance(const std::vector<Point>& points, uint32_t a, uint32_t b);
 
-// Appends the runs of points (sorted) as regions [first loc, last loc + 1)
-// with empty names and their identifier lists.
-void find_region(const std::vector<Point>& points, CGI_description& description);
+// Appends the runs of the probes records[0], records[1], … (indices into
+// points, in annotation order) as regions [first loc, last loc + 1) with
+// empty names; a region lists rows[k] for each of its probes records[k].
+void find_region(const std::vector<Point>& points, const std::vector<uint32_t>& records,
+                 const std::vector<uint32_t>& rows, CGI_description& description);
 
 // The stage: progress lines; the regions are formed from the annotation
 // records that the probe index map gives for the study's probes (one each),
 // then tested with options.thread_num workers.
 void dmr_analysis(const Data_description& study, Data_matrix* matrix, const Parameter& options,
-                  const std::vector<Point>& points,
-                  const std::map<std::string, uint32_t>& probe_index_map,
+                  const std::vector<Point>& points, const Probe_index_map& probe_index_map,
                   CGI_description& description, CGI_result& result,
                   const Probe_result* probe_result = nullptr, Fit_path path = Fit_path::fast);
 

@@ -4,7 +4,6 @@
 // would follow, and ends with exit status 1 when a result file could not be
 // written.
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -44,7 +43,7 @@ int main(int argc, char** argv) {
     CGI_description predefined;
     CGI_description arbitrary;
     std::vector<Point> points;
-    std::map<std::string, uint32_t> probe_index_map;
+    Probe_index_map probe_index_map;
     Probe_result probe_result;
     CGI_result predefined_result;
     CGI_result arbitrary_result;
@@ -62,7 +61,11 @@ int main(int argc, char** argv) {
 
     bool written = true;
     if (options.normalize_on) normalize(matrix, options.thread_num, &description);
-    probe_analysis(matrix, options.thread_num, description, probe_result);
+    if (!probe_analysis(matrix, options.thread_num, description, probe_result)) {
+        probe_result_free(probe_result);
+        data_matrix_free(matrix);
+        return 1;
+    }
     written &= write_probe_result(description, probe_result, points, probe_index_map, options);
 
     if (options.r1_on) {

@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr size_t level_num = 15;
+constexpr size_t level_num = quantile_level_num;
 constexpr double interval_tolerance = 1e-10;
 const double no_quantile = std::numeric_limits<double>::quiet_NaN();
 
@@ -44,32 +44,26 @@ std::vector<size_t> worker_columns(size_t t, size_t step, size_t count) {
     return columns;
 }
 
-// Asks for the cache lines of row r that hold columns first … last of the
-// values and of their flags, ahead of their use.
-void prefetch_row(const Data_matrix* matrix, size_t r, size_t first, size_t last) {
-    const double* x = matrix->logit->data + r * matrix->logit->tda;
+// Asks for the cache lines of row r that hold columns first … last, ahead
+// of their use.
+void prefetch_row(const gsl_matrix* logit, size_t r, size_t first, size_t last) {
+    const double* x = logit->data + r * logit->tda;
     for (size_t c = first; c <= last; c += 8) __builtin_prefetch(x + c);
     __builtin_prefetch(x + last);
-    const char* flag = matrix->valid->data + r * matrix->valid->tda;
-    __builtin_prefetch(flag + first);
-    __builtin_prefetch(flag + last);
 }
 
-// Appends the usable values (flag > 0) of columns[0 … count-1] to values[i],
+// Appends the usable values (not NaN) of columns[0 … count-1] to values[i],
 // in row order, in one pass over the rows. The rows are far apart in memory,
 // so the lines of a row some rows ahead are requested early.
-void gather_usable(const Data_matrix* matrix, const size_t* columns, size_t count,
+void gather_usable(const gsl_matrix* logit, const size_t* columns, size_t count,
                    std::vector<std::vector<double>>& values) {
     constexpr size_t ahead = 16;
-    const gsl_matrix* logit = matrix->logit;
-    const gsl_matrix_char* valid = matrix->valid;
     for (size_t i = 0; i < count; ++i) values[i].clear();
     for (size_t r = 0; r < logit->size1; ++r) {
-        if (r + ahead < logit->size1) prefetch_row(matrix, r + ahead, columns[0], columns[count - 1]);
+        if (r + ahead < logit->size1) prefetch_row(logit, r + ahead, columns[0], columns[count - 1]);
         const double* x = logit->data + r * logit->tda;
-        const char* flag = valid->data + r * valid->tda;
         for (size_t i = 0; i < count; ++i) {
-            if (flag[columns[i]] > 0) values[i].push_back(x[columns[i]]);
+            if (is_usable(x[columns[i]])) values[i].push_back(x[columns[i]]);
         }
     }
 }
@@ -246,28 +240,39 @@ double map_value(const Interval_map& map, double x) {
 // Maps the worker's columns row by row, rows first … P-1 then 0 … first-1:
 // workers start at different rows, so they do not write the same cache
 // lines at the same time.
-void map_rows(Data_matrix* matrix, const std::vector<size_t>& columns,
-              const std::vector<Interval_map>& maps, size_t first) {
-    gsl_matrix* logit = matrix->logit;
-    const gsl_matrix_char* valid = matrix->valid;
+void map_rows(gsl_matrix* logit, const std::vector<size_t>& columns, const std::vector<Interval_map>& maps,
+              size_t first) {
     const size_t rows = logit->size1;
     for (size_t i = 0; i < rows; ++i) {
         const size_t r = first + i < rows ? first + i : first + i - rows;
         double* x = logit->data + r * logit->tda;
-        const char* flag = valid->data + r * valid->tda;
         for (size_t j = 0; j < columns.size(); ++j) {
             const size_t c = columns[j];
-            if (maps[j].active && flag[c] >= 0) x[c] = map_value(maps[j], x[c]);
+            if (maps[j].active && is_usable(x[c])) x[c] = map_value(maps[j], x[c]);
         }
     }
+}
+
+// Worker t of step maps the columns t, t + step, … of logit (the whole
+// matrix, or one block of its rows) from their own quantiles onto the reference.
+void map_columns_thread(gsl_matrix* logit, uint32_t t, uint32_t step, const gsl_vector* reference,
+                        const gsl_matrix* quantiles) {
+    const std::vector<size_t> columns = worker_columns(t, step, logit->size2);
+    std::vector<Interval_map> maps;
+    gsl_vector* own = gsl_vector_alloc(reference->size);
+    for (size_t c : columns) {
+        gsl_matrix_get_col(own, quantiles, c);
+        maps.push_back(interval_map(reference, own));
+    }
+    gsl_vector_free(own);
+    if (!columns.empty()) map_rows(logit, columns, maps, logit->size1 * t / step);
 }
 
 // The name of sample column c for a warning; its number when unnamed.
 std::string sample_name(const Data_description* description, size_t c) {
     if (description != nullptr) {
-        const auto& names = description->sample_index.index_to_id;
-        auto found = names.find(static_cast<uint32_t>(c));
-        if (found != names.end()) return found->second;
+        const std::string_view name = description->sample_index.name(static_cast<uint32_t>(c));
+        if (!name.empty()) return std::string(name);
     }
     return "in column " + std::to_string(c + 1);
 }
@@ -284,29 +289,59 @@ void warn_unusable_samples(const gsl_matrix* quantiles, const Data_description* 
 
 bool normalize(Data_matrix* matrix, uint32_t thread_num, const Data_description* description) {
     progress("     Normalizing data");
-    if (matrix == nullptr || matrix->logit == nullptr || matrix->valid == nullptr) return true;
+    if (matrix == nullptr || (matrix->logit == nullptr && matrix->spill == nullptr)) return true;
     const uint32_t workers = std::max<uint32_t>(thread_num, 1);
-    const size_t sample_num = matrix->logit->size2;
+    const size_t sample_num = sample_count(*matrix);
     if (sample_num == 0) return true;
     gsl_vector* levels = quantile_levels();
-    gsl_matrix* quantiles = gsl_matrix_alloc(level_num, sample_num);
 
     progress("       Finding quantile");
-    fan_out(workers, [&](uint32_t t, uint32_t n) { find_quantile_thread(matrix, t, n, levels, quantiles); });
-    warn_unusable_samples(quantiles, description);
+    // The reader finds the quantiles while it reads when it can; otherwise
+    // they are found here from the matrix.
+    if (matrix->quantiles == nullptr || matrix->quantiles->size2 != sample_num ||
+        matrix->quantiles->size1 != level_num) {
+        if (matrix->quantiles != nullptr) gsl_matrix_free(matrix->quantiles);
+        matrix->quantiles = gsl_matrix_alloc(level_num, sample_num);
+        fan_out(workers,
+                [&](uint32_t t, uint32_t n) { find_quantile_thread(matrix, t, n, levels, matrix->quantiles); });
+    }
+    warn_unusable_samples(matrix->quantiles, description);
 
     gsl_vector* reference = gsl_vector_alloc(level_num);
-    average_quantile(quantiles, reference);
+    average_quantile(matrix->quantiles, reference);
 
     progress("       Correcting quantile");
-    fan_out(workers, [&](uint32_t t, uint32_t n) {
-        normalize_function_thread(matrix, t, n, levels, reference, quantiles);
-    });
-
-    gsl_vector_free(reference);
-    gsl_matrix_free(quantiles);
+    if (matrix->logit != nullptr) {
+        fan_out(workers, [&](uint32_t t, uint32_t n) {
+            normalize_function_thread(matrix, t, n, levels, reference, matrix->quantiles);
+        });
+        gsl_vector_free(reference);
+    } else {
+        // Spilled values are mapped block by block as the analysis loads them.
+        if (matrix->reference != nullptr) gsl_vector_free(matrix->reference);
+        matrix->reference = reference;
+    }
     gsl_vector_free(levels);
     return true;
+}
+
+void normalize_block(gsl_matrix* block, const gsl_matrix* quantiles, const gsl_vector* reference,
+                     uint32_t thread_num) {
+    if (block == nullptr || quantiles == nullptr || reference == nullptr) return;
+    if (quantiles->size2 != block->size2 || quantiles->size1 != reference->size) return;
+    fan_out(std::max<uint32_t>(thread_num, 1), [&](uint32_t t, uint32_t n) {
+        map_columns_thread(block, t, n, reference, quantiles);
+    });
+}
+
+void sample_quantiles(std::vector<double>& values, double* out, size_t out_stride) {
+    if (values.empty()) {
+        for (size_t k = 0; k < level_num; ++k) out[k * out_stride] = no_quantile;
+        return;
+    }
+    gsl_vector* levels = quantile_levels();
+    column_quantiles(values, levels, out, out_stride);
+    gsl_vector_free(levels);
 }
 
 // Worker t gathers its columns in batches (one pass over the rows per batch)
@@ -329,7 +364,7 @@ bool find_quantile_thread(Data_matrix* matrix, uint32_t t, uint32_t step,
     for (auto& column : values) column.reserve(matrix->logit->size1);
     for (size_t first = 0; first < columns.size(); first += batch) {
         const size_t count = std::min(batch, columns.size() - first);
-        gather_usable(matrix, &columns[first], count, values);
+        gather_usable(matrix->logit, &columns[first], count, values);
         for (size_t i = 0; i < count; ++i) {
             double* out = quantiles->data + columns[first + i];
             if (values[i].empty()) {
@@ -376,15 +411,7 @@ bool normalize_function_thread(Data_matrix* matrix, uint32_t t, uint32_t step,
         return false;
     }
     if (step == 0) return false;
-    const std::vector<size_t> columns = worker_columns(t, step, sample_num);
-    std::vector<Interval_map> maps;
-    gsl_vector* own = gsl_vector_alloc(levels->size);
-    for (size_t c : columns) {
-        gsl_matrix_get_col(own, quantiles, c);
-        maps.push_back(interval_map(reference, own));
-    }
-    gsl_vector_free(own);
-    if (!columns.empty()) map_rows(matrix, columns, maps, matrix->logit->size1 * t / step);
+    map_columns_thread(matrix->logit, t, step, reference, quantiles);
     return true;
 }
 
@@ -397,11 +424,9 @@ bool normalize_function(Data_matrix* matrix, uint32_t c, const gsl_vector* level
     const Interval_map map = interval_map(reference, q);
     if (!map.active) return true;  // a sample without quantiles keeps its values
     gsl_matrix* logit = matrix->logit;
-    const gsl_matrix_char* valid = matrix->valid;
     double* x = logit->data + c;
-    const char* flag = valid->data + c;
-    for (size_t r = 0; r < logit->size1; ++r, x += logit->tda, flag += valid->tda) {
-        if (*flag >= 0) *x = map_value_by_search(map, *x);
+    for (size_t r = 0; r < logit->size1; ++r, x += logit->tda) {
+        if (is_usable(*x)) *x = map_value_by_search(map, *x);
     }
     return true;
 }

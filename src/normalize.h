@@ -8,18 +8,35 @@
 #define CIMBREL_NORMALIZE_H
 
 #include <cstdint>
+#include <vector>
 
 #include <gsl/gsl_matrix.h>
 #include <gsl/gsl_vector.h>
 
 #include "basic_type.h"
 
-// The stage: progress lines, quantiles (thread_num workers), reference,
-// mapping (thread_num workers). A sample without any usable value is left
-// unchanged, takes no part in the reference and draws a warning naming it
-// (names come from sample_names, column order). Always true.
+// The stage: progress lines, quantiles (thread_num workers; taken from
+// matrix->quantiles when the reader found them), reference, mapping
+// (thread_num workers). A sample without any usable value is left unchanged,
+// takes no part in the reference and draws a warning naming it (names come
+// from the description's sample registry). When the values are spilled
+// (matrix->logit null) the reference is stored in matrix->reference and the
+// mapping is left to normalize_block as the blocks are loaded. Always true.
 bool normalize(Data_matrix* matrix, uint32_t thread_num,
                const Data_description* description = nullptr);
+
+// Quantile levels 0.01, 0.08, …, 0.99.
+constexpr size_t quantile_level_num = 15;
+
+// Maps every column of block (a block of rows of the beta matrix, all
+// samples) from its sample's quantiles (15 x N) onto reference, with
+// thread_num workers: the same mapping normalize applies in memory.
+void normalize_block(gsl_matrix* block, const gsl_matrix* quantiles, const gsl_vector* reference,
+                     uint32_t thread_num);
+
+// The 15 quantiles of one sample's usable values, written to out[k *
+// out_stride]; NaN for a sample without values. values is reordered.
+void sample_quantiles(std::vector<double>& values, double* out, size_t out_stride);
 
 // Worker t of step: fills column c of quantiles (15 x N) for c = t, t+step, …
 // A column without usable values is set to NaN (marks "no quantiles").

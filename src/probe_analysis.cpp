@@ -5,6 +5,8 @@
 #include <limits>
 #include <string>
 
+#include "normalize.h"
+#include "spill_file.h"
 #include "time_out.h"
 
 namespace {
@@ -38,13 +40,12 @@ struct Probe_layout {
 };
 
 bool has_matrix(const Data_matrix* matrix) {
-    return matrix != nullptr && matrix->logit != nullptr && matrix->valid != nullptr;
+    return matrix != nullptr && (matrix->logit != nullptr || matrix->spill != nullptr);
 }
 
 // The matrices agree on the sample count, so every look-up below stays inside them.
 bool consistent_shapes(const Data_matrix& matrix) {
-    const size_t probes = matrix.logit->size1, samples = matrix.logit->size2;
-    if (matrix.valid->size1 != probes || matrix.valid->size2 != samples) return false;
+    const size_t samples = sample_count(matrix);
     if (matrix.covariable != nullptr && matrix.covariable->size1 != samples) return false;
     return matrix.continuous == nullptr ||
            (matrix.continuous->size1 == samples && matrix.continuous->size2 >= 1);
@@ -73,8 +74,8 @@ bool sample_design_finite(const Data_matrix& matrix, uint32_t sample) {
 
 Probe_layout layout_of(const Data_matrix& matrix, const Data_description& description) {
     Probe_layout layout;
-    layout.probes = static_cast<uint32_t>(matrix.logit->size1);
-    layout.samples = static_cast<uint32_t>(matrix.logit->size2);
+    layout.probes = probe_count(matrix);
+    layout.samples = sample_count(matrix);
     layout.covariables = matrix.covariable != nullptr ? static_cast<uint32_t>(matrix.covariable->size2) : 0;
     layout.groups = description.group_index.size();
     layout.continuous = matrix.continuous != nullptr;
@@ -93,7 +94,7 @@ Probe_layout layout_of(const Data_matrix& matrix, const Data_description& descri
 
 // Observation (probe, s) enters the fit.
 bool usable(const Data_matrix& matrix, const Probe_layout& layout, uint32_t probe, uint32_t s) {
-    return gsl_matrix_char_get(matrix.valid, probe, s) > 0 && layout.group_of[s] < layout.groups;
+    return is_usable(gsl_matrix_get(matrix.logit, probe, s)) && layout.group_of[s] < layout.groups;
 }
 
 // Reduced row: covariables, 1. Full row: covariables, then the group
@@ -148,16 +149,15 @@ void finish_group_means(const Probe_layout& layout, const Data_description& desc
     gsl_vector_set(result.range, probe, with_mean >= 2 ? largest - smallest : 0.0);
 }
 
-// Group means of one probe: values count when their flag is 0 or more.
+// Group means of one probe: every usable value counts.
 void group_means(const Data_matrix& matrix, const Probe_layout& layout, const Data_description& description,
                  uint32_t probe, std::vector<double>& sum, std::vector<double>& count, Probe_result& result) {
     std::fill(sum.begin(), sum.end(), 0.0);
     std::fill(count.begin(), count.end(), 0.0);
     const double* values = gsl_matrix_const_ptr(matrix.logit, probe, 0);
-    const char* flags = gsl_matrix_char_const_ptr(matrix.valid, probe, 0);
     for (uint32_t s = 0; s < layout.samples; ++s) {
         const uint32_t g = layout.group_of[s];
-        if (flags[s] < 0 || g >= layout.groups) continue;
+        if (!is_usable(values[s]) || g >= layout.groups) continue;
         sum[g] += values[s];
         count[g] += 1.0;
     }
@@ -265,11 +265,11 @@ double own_rss(const std::vector<double>& design_rows, size_t columns, const Fit
 }
 
 // Both sums from the probe's own fits: its usable values packed in sample order.
-void own_fits(const Probe_layout& layout, const Fast_design& design, const double* values,
-              const char* flags, Fit_summary& fit, Fast_scratch& scratch) {
+void own_fits(const Probe_layout& layout, const Fast_design& design, const double* values, Fit_summary& fit,
+              Fast_scratch& scratch) {
     uint32_t k = 0;
     for (uint32_t s = 0; s < layout.samples; ++s) {
-        if (flags[s] <= 0 || layout.group_of[s] >= layout.groups) continue;
+        if (!is_usable(values[s]) || layout.group_of[s] >= layout.groups) continue;
         scratch.rows[k] = s;
         scratch.y[k++] = values[s];
     }
@@ -282,11 +282,10 @@ void own_fits(const Probe_layout& layout, const Fast_design& design, const doubl
 // from its own small least-squares fits when the update cannot be used. A
 // value or design entry that is not a number makes the whole summary NaN,
 // so that any region holding it is not tested. Leaves the probe's group
-// sums and counts in scratch.sum and scratch.count.
-Fit_summary fast_fit(const Data_matrix& matrix, const Probe_layout& layout, const Fast_design& design,
-                     uint32_t probe, Fast_scratch& scratch) {
-    const double* values = gsl_matrix_const_ptr(matrix.logit, probe, 0);
-    const char* flags = gsl_matrix_char_const_ptr(matrix.valid, probe, 0);
+// sums and counts in scratch.sum and scratch.count. values: the probe's row
+// of the beta matrix, one value per sample (NaN = excluded).
+Fit_summary fast_fit(const double* values, const Probe_layout& layout, const Fast_design& design,
+                     Fast_scratch& scratch) {
     const uint32_t* base_row = design.base_row.data();
     const uint32_t* group_of = layout.group_of.data();
     double* y = scratch.y.data();
@@ -299,7 +298,7 @@ Fit_summary fast_fit(const Data_matrix& matrix, const Probe_layout& layout, cons
     // One pass gathers the fit's values; rows left out hold 0 for the sums.
     for (uint32_t s = 0; s < layout.samples; ++s) {
         const uint32_t row = base_row[s];
-        if (flags[s] <= 0 || group_of[s] >= layout.groups) {
+        if (!is_usable(values[s]) || group_of[s] >= layout.groups) {
             if (row != no_row) {
                 if (left_out < Nested_projector::max_removed) removed[left_out] = row;
                 ++left_out;
@@ -317,7 +316,7 @@ Fit_summary fast_fit(const Data_matrix& matrix, const Probe_layout& layout, cons
     for (uint32_t g = 0; g < layout.groups; ++g) {
         double group_total = 0.0, group_values = 0.0;
         for (uint32_t s : layout.members[g]) {
-            const bool counted = flags[s] >= 0;
+            const bool counted = is_usable(values[s]);
             group_total += counted ? values[s] : 0.0;
             group_values += counted ? 1.0 : 0.0;
         }
@@ -344,7 +343,7 @@ Fit_summary fast_fit(const Data_matrix& matrix, const Probe_layout& layout, cons
             return fit;
         }
     }
-    own_fits(layout, design, values, flags, fit, scratch);
+    own_fits(layout, design, values, fit, scratch);
     return fit;
 }
 
@@ -358,19 +357,60 @@ double fast_pvalue(const Probe_layout& layout, const Fit_summary& fit) {
     return f_test_pvalue(fit.rss_reduced, fit.rss_full, fit.yy, pf > pr ? pf - pr : 0, fit.n - pf);
 }
 
-// Fast worker: probes first, first+step, … Writes only those probes'
-// pvalue, range, group_mean rows and fit entries.
-void probe_analysis_fast_thread(const Data_matrix* matrix, uint32_t first, uint32_t step,
+// Rows [first, first + count) of the beta matrix held in memory: the whole
+// matrix, or one block of rows loaded from the spill file.
+struct Row_block {
+    const double* data;  // row first
+    size_t tda;          // values from one row to the next
+    uint32_t first;
+    uint32_t count;
+};
+
+// Fast worker: the block's rows first + t, first + t + step, … Writes only
+// those probes' pvalue, range, group_mean rows and fit entries.
+void probe_analysis_fast_thread(const Row_block* block, uint32_t t, uint32_t step,
                                 const Data_description* description, const Probe_layout* layout,
                                 const Fast_design* design, Probe_result* result) {
     if (step == 0) return;
     Fast_scratch scratch(*layout, *design);
-    for (uint32_t i = first; i < layout->probes; i += step) {
-        const Fit_summary fit = fast_fit(*matrix, *layout, *design, i, scratch);
+    for (uint32_t k = t; k < block->count; k += step) {
+        const uint32_t i = block->first + k;
+        const Fit_summary fit = fast_fit(block->data + k * block->tda, *layout, *design, scratch);
         result->fit[i] = fit;
         store_pvalue(*description, i, fast_pvalue(*layout, fit), *result);
         finish_group_means(*layout, *description, i, scratch.sum, scratch.count, *result);
     }
+}
+
+// The fast path over a spilled matrix: each block of rows is loaded,
+// normalised (when the stage set a reference) and analysed in turn. False,
+// after a message, when the spill file cannot be read.
+bool analyse_spilled_blocks(const Data_matrix& matrix, uint32_t workers, const Data_description& description,
+                            const Probe_layout& layout, const Fast_design& design, Probe_result& result) {
+    const Matrix_spill& spill = *matrix.spill;
+    std::vector<double> scratch;
+    gsl_matrix* block = nullptr;
+    bool ok = true;
+    for (uint32_t b = 0; ok && b < spill_block_count(spill); ++b) {
+        const uint32_t rows = spill_block_size(spill, b);
+        if (block == nullptr || block->size1 != rows) {
+            if (block != nullptr) gsl_matrix_free(block);
+            block = gsl_matrix_alloc(rows, spill.sample_num);
+        }
+        std::string error;
+        if (!spill_read_block(spill, b, block, scratch, error)) {
+            message("Error: %s\n", error.c_str());
+            ok = false;
+            break;
+        }
+        if (matrix.reference != nullptr) normalize_block(block, matrix.quantiles, matrix.reference, workers);
+        const Row_block rows_in_memory{block->data, block->tda, spill_block_first(spill, b), rows};
+        fan_out(workers, [&](uint32_t t, uint32_t n) {
+            probe_analysis_fast_thread(&rows_in_memory, t, n, &description, &layout, &design, &result);
+        });
+    }
+    if (block != nullptr) gsl_matrix_free(block);
+    return ok;
 }
 
 void allocate_result(uint32_t probes, uint32_t groups, Probe_result& result) {
@@ -401,29 +441,36 @@ bool probe_analysis(Data_matrix* matrix, uint32_t thread_num, const Data_descrip
                     Probe_result& result, Fit_path path) {
     progress("     Probe analysis");
     const uint32_t groups = description.group_index.size();
-    if (!has_matrix(matrix) || matrix->logit->size1 == 0 || groups == 0) {
+    if (!has_matrix(matrix) || probe_count(*matrix) == 0 || groups == 0) {
         message("Error: no probe or no sample group to analyse\n");
         probe_result_free(result);
         return false;
     }
-    const uint32_t probes = static_cast<uint32_t>(matrix->logit->size1);
+    const uint32_t probes = probe_count(*matrix);
     allocate_result(probes, groups, result);
     progress("       Calculate pvalue");
     const uint32_t workers = std::max<uint32_t>(thread_num, 1);
+    bool ok = true;
     if (!consistent_shapes(*matrix)) {
-        message("Error: the beta, flag, covariable and continuous matrices disagree on the sample count\n");
-    } else if (path == Fit_path::fast) {
+        message("Error: the beta, covariable and continuous matrices disagree on the sample count\n");
+    } else if (path == Fit_path::fast || matrix->logit == nullptr) {
         const Probe_layout layout = layout_of(*matrix, description);
         const Fast_design design = fast_design(*matrix, layout);
         result.fit.assign(probes, Fit_summary());
-        fan_out(workers, [&](uint32_t t, uint32_t n) {
-            probe_analysis_fast_thread(matrix, t, n, &description, &layout, &design, &result);
-        });
+        if (matrix->logit == nullptr) {
+            ok = analyse_spilled_blocks(*matrix, workers, description, layout, design, result);
+        } else {
+            const Row_block all{matrix->logit->data, matrix->logit->tda, 0, probes};
+            fan_out(workers, [&](uint32_t t, uint32_t n) {
+                probe_analysis_fast_thread(&all, t, n, &description, &layout, &design, &result);
+            });
+        }
     } else {
         fan_out(workers, [&](uint32_t t, uint32_t n) {
             probe_analysis_thread(matrix, t, n, &description, &result);
         });
     }
+    if (!ok) return false;
     progress("       Calculate fdr and range");
     fdr_range(matrix, result, description);
     return true;
@@ -431,7 +478,7 @@ bool probe_analysis(Data_matrix* matrix, uint32_t thread_num, const Data_descrip
 
 void probe_analysis_thread(Data_matrix* matrix, uint32_t first, uint32_t step,
                            const Data_description* description, Probe_result* result) {
-    if (!has_matrix(matrix) || !consistent_shapes(*matrix) || step == 0) return;
+    if (!has_matrix(matrix) || matrix->logit == nullptr || !consistent_shapes(*matrix) || step == 0) return;
     const Probe_layout layout = layout_of(*matrix, *description);
     std::vector<double> sum(layout.groups), count(layout.groups);
     for (uint32_t i = first; i < layout.probes; i += step) {
@@ -442,22 +489,13 @@ void probe_analysis_thread(Data_matrix* matrix, uint32_t first, uint32_t step,
 
 namespace {
 
-// Sort key of one ranked p-value: its value, its row and its identifier.
-// Sorting 24-byte keys that read a name only when two values are equal keeps
+// Sort key of one ranked p-value: its value and its row; the identifier is
+// read from the registry only when two values are equal. 16-byte keys keep
 // the step fast at 850,000 probes; the order is that of Order, then row.
 struct Rank_key {
     double value;
     uint32_t row;
-    const std::string* name;
 };
-
-bool rank_before(const Rank_key& a, const Rank_key& b) {
-    if (a.value < b.value) return true;
-    if (a.value > b.value) return false;
-    const int names = a.name->compare(*b.name);
-    if (names != 0) return names < 0;
-    return a.row < b.row;
-}
 
 // min(1, max over j <= r of m * p(j) / j) for values in ranked order.
 std::vector<double> running_max(const std::vector<Rank_key>& keys) {
@@ -471,6 +509,19 @@ std::vector<double> running_max(const std::vector<Rank_key>& keys) {
     return fdr;
 }
 
+// Ranks keys by value, then by the name that name_of gives for their row,
+// then by row.
+template <class Name_of>
+void sort_ranks(std::vector<Rank_key>& keys, Name_of name_of) {
+    std::sort(keys.begin(), keys.end(), [&name_of](const Rank_key& a, const Rank_key& b) {
+        if (a.value < b.value) return true;
+        if (a.value > b.value) return false;
+        const int names = name_of(a.row).compare(name_of(b.row));
+        if (names != 0) return names < 0;
+        return a.row < b.row;
+    });
+}
+
 }  // namespace
 
 void fdr_range(Data_matrix* /*matrix*/, Probe_result& result, const Data_description& description) {
@@ -479,27 +530,14 @@ void fdr_range(Data_matrix* /*matrix*/, Probe_result& result, const Data_descrip
     const uint32_t probes = static_cast<uint32_t>(std::min(result.pvalue->size, result.fdr->size));
     std::vector<Rank_key> keys;
     keys.reserve(probes);
-    // Identifiers of rows without one: get() prints its message and gives "".
-    std::vector<std::string> missing;
-    std::vector<uint32_t> missing_key;
-    // The identifiers are walked in row order alongside the rows, rather than
-    // looked up one by one.
-    const auto& ids = description.probe_index.index_to_id;
-    auto id = ids.begin();
     for (uint32_t i = 0; i < probes; ++i) {
         const double p = gsl_vector_get(result.pvalue, i);
-        if (!(p < tested_limit)) continue;
-        while (id != ids.end() && id->first < i) ++id;
-        if (id != ids.end() && id->first == i) {
-            keys.push_back({p, i, &id->second});
-        } else {
-            missing.push_back(description.probe_index.get(i));
-            missing_key.push_back(static_cast<uint32_t>(keys.size()));
-            keys.push_back({p, i, nullptr});
-        }
+        if (p < tested_limit) keys.push_back({p, i});
+        // A row without an identifier ranks with the empty name, after the
+        // registry's own message for the failed look-up.
+        if (p < tested_limit && description.probe_index.name(i).empty()) description.probe_index.get(i);
     }
-    for (size_t k = 0; k < missing.size(); ++k) keys[missing_key[k]].name = &missing[k];
-    std::sort(keys.begin(), keys.end(), rank_before);
+    sort_ranks(keys, [&description](uint32_t row) { return description.probe_index.name(row); });
     const std::vector<double> fdr = running_max(keys);
     // Written back by row: a repeated identifier must not send two probes'
     // rates to one row.
@@ -510,13 +548,11 @@ std::vector<double> running_max_fdr(std::vector<Ranked_pvalue>& entries) {
     // Keys carry the entry's place in `row` while sorting; equal (value, name)
     // pairs, possible with repeated identifiers, keep the entries' row order.
     std::vector<Rank_key> keys(entries.size());
-    for (size_t k = 0; k < entries.size(); ++k) {
-        keys[k] = {entries[k].order.value, static_cast<uint32_t>(k), &entries[k].order.name};
-    }
-    std::sort(keys.begin(), keys.end(), [&entries](const Rank_key& a, const Rank_key& b) {
+    for (size_t k = 0; k < entries.size(); ++k) keys[k] = {entries[k].order.value, static_cast<uint32_t>(k)};
+    std::stable_sort(keys.begin(), keys.end(), [&entries](const Rank_key& a, const Rank_key& b) {
         if (a.value < b.value) return true;
         if (a.value > b.value) return false;
-        const int names = a.name->compare(*b.name);
+        const int names = entries[a.row].order.name.compare(entries[b.row].order.name);
         if (names != 0) return names < 0;
         return entries[a.row].row < entries[b.row].row;
     });
@@ -526,4 +562,3 @@ std::vector<double> running_max_fdr(std::vector<Ranked_pvalue>& entries) {
     entries.swap(sorted);
     return running_max(keys);
 }
-

@@ -3,7 +3,24 @@
 #include <cmath>
 
 #include "line_reader.h"
+#include "normalize.h"
+#include "spill_file.h"
 #include "time_out.h"
+
+// What every data-reading worker shares: the files, the reference
+// identifiers, and where the values go (the matrix in memory, or the spill
+// file with one column buffer per worker), with each sample's quantiles when
+// normalisation will want them.
+struct Read_plan {
+    const std::vector<std::string>* files = nullptr;
+    const ID_index* probes = nullptr;
+    uint32_t probe_num = 0;
+    std::vector<char> snp;          // per row: a SNP probe excluded under --nosnp (empty: none)
+    gsl_matrix* logit = nullptr;    // P x N in memory, or null
+    Matrix_spill* spill = nullptr;  // out of core, or null
+    gsl_matrix* quantiles = nullptr;  // 15 x N, or null when not wanted
+};
+
 
 namespace {
 
@@ -117,24 +134,27 @@ bool read_sample_lines(const std::string& configure_file, uint32_t covariable_nu
 }
 
 // Registers the first token of every line of the reference sample file as the
-// probe of that row; probe_ids keeps them by row ("" for a line without one).
-bool register_probes(const std::string& reference_file, ID_index& probe_index,
-                     std::vector<std::string>& probe_ids) {
+// probe of that row (a line without one registers nothing: its row has no
+// identifier); probe_num counts every line.
+bool register_probes(const std::string& reference_file, ID_index& probe_index, uint32_t& probe_num) {
     Line_reader reader;
     if (!reader.open(reference_file)) {
         message("Error: cannot open file %s\n", reference_file.c_str());
         return false;
     }
-    probe_ids.clear();
+    uint64_t rows = 0;
     std::string_view line;
     while (reader.next(line)) {
         Line_scanner scanner(line);
         std::string_view token;
-        std::string id;
-        if (scanner.word(token)) id.assign(token);
-        probe_index.add(id, static_cast<uint32_t>(probe_ids.size()));
-        probe_ids.push_back(std::move(id));
+        if (!scanner.word(token)) token = std::string_view();
+        probe_index.add(token, static_cast<uint32_t>(rows));
+        if (++rows > UINT32_MAX) {
+            message("Error: reference sample file %s has more than %u lines\n", reference_file.c_str(), UINT32_MAX);
+            return false;
+        }
     }
+    probe_num = static_cast<uint32_t>(rows);
     return read_whole(reader, reference_file);
 }
 
@@ -160,9 +180,11 @@ void store_sample_values(const Sample_table& table, uint32_t covariable_num, boo
 
 void release_matrices(Data_matrix* matrix) {
     if (matrix->logit != nullptr) gsl_matrix_free(matrix->logit);
-    if (matrix->valid != nullptr) gsl_matrix_char_free(matrix->valid);
     if (matrix->covariable != nullptr) gsl_matrix_free(matrix->covariable);
     if (matrix->continuous != nullptr) gsl_matrix_free(matrix->continuous);
+    if (matrix->quantiles != nullptr) gsl_matrix_free(matrix->quantiles);
+    if (matrix->reference != nullptr) gsl_vector_free(matrix->reference);
+    spill_free(matrix->spill);
     *matrix = Data_matrix();
 }
 
@@ -191,45 +213,45 @@ bool data_files_readable(const std::vector<std::string>& files) {
     return readable;
 }
 
-// Files a worker reads side by side: the values of one row then land in
-// neighbouring columns, a few cache lines instead of one line per value.
-// Bounded so that all workers together keep at most 256 files open (one
-// each beyond 256 workers).
+// Files a worker reads side by side when the matrix is in memory: the values
+// of one row then land in neighbouring columns, one cache line instead of
+// one line per value. Bounded so that all workers together keep at most 256
+// files open (one each beyond 256 workers).
 size_t group_size(uint32_t workers) {
     size_t size = 256 / (workers == 0 ? 1 : workers);
-    return size < 1 ? 1 : (size > 8 ? 8 : size);
+    return size < 1 ? 1 : (size > 4 ? 4 : size);
 }
 
-// One data file being read into its column of logit and valid.
+// One data file being read into its column.
 struct Sample_stream {
+    size_t column = 0;
     const std::string* file = nullptr;
     Line_reader reader;
-    double* logit = nullptr;  // top of the column
-    char* valid = nullptr;
-    size_t logit_stride = 0;
-    size_t valid_stride = 0;
-    uint32_t extremes = 0;    // betas of exactly 0 or 1
+    double* target = nullptr;       // row 0 of the column
+    size_t stride = 0;              // values from one row to the next
+    uint32_t extremes = 0;          // betas of exactly 0 or 1
+    std::vector<double> usable;     // usable values, for the quantiles
 };
 
-// One data line into its cell. A line without three readable columns or with
-// a beta outside [0, 1] is excluded with its messages; a beta of exactly 0 or
-// 1 (infinite logit) is excluded and counted. Excluded cells hold 0.0 so no
-// infinity or NaN reaches the analysis. False when the line names a probe
-// other than the reference row's.
-bool read_data_line(std::string_view line, const std::string& reference_id, const std::string& file,
-                    uint32_t row, double& logit, char& valid, uint32_t& extremes) {
+// One data line into its value: the logit, or NaN for an excluded value. A
+// line without three readable columns or with a beta outside [0, 1] is
+// excluded with its messages; a beta of exactly 0 or 1 (infinite logit) is
+// excluded and counted. False when the line names a probe other than the
+// reference row's.
+bool read_data_line(std::string_view line, std::string_view reference_id, const std::string& file,
+                    uint32_t row, double& value, uint32_t& extremes) {
     Line_scanner scanner(line);
     std::string_view id;
     double beta = 0.0, detection = 0.0;
-    bool has_id = scanner.word(id);
+    const bool has_id = scanner.word(id);
     if (has_id && id != reference_id) {
         message("Error: line %u of data file %s holds probe \"%.*s\", but the reference sample "
-                "file holds \"%s\" there\n",
-                row + 1, file.c_str(), print_length(id), id.data(), reference_id.c_str());
+                "file holds \"%.*s\" there\n",
+                row + 1, file.c_str(), print_length(id), id.data(), print_length(reference_id),
+                reference_id.data());
         return false;
     }
-    logit = 0.0;
-    valid = -1;
+    value = excluded_value;
     if (!has_id || !scanner.number(beta) || !scanner.number(detection)) {
         message("Error: wrong format when reading data file\nError sentence: %.*s\n"
                 "Error: wrong beta value encountered when reading data\nWrong sentence: %.*s\n",
@@ -242,89 +264,127 @@ bool read_data_line(std::string_view line, const std::string& reference_id, cons
     } else if (beta == 0.0 || beta == 1.0) {
         ++extremes;
     } else {
-        logit = log(beta / (1.0 - beta));
-        valid = 1;
+        value = log(beta / (1.0 - beta));
     }
     return true;
 }
 
-bool open_stream(Sample_stream& stream, const std::vector<std::string>& files, size_t column,
-                 Data_matrix* matrix) {
-    stream.file = &files[column];
+bool open_stream(Sample_stream& stream, const Read_plan& plan, size_t column, double* column_buffer) {
+    stream.column = column;
+    stream.file = &(*plan.files)[column];
     if (!stream.reader.open(*stream.file)) {
         message("Error: cannot open file %s\n", stream.file->c_str());
         return false;
     }
-    stream.logit = matrix->logit->data + column;
-    stream.valid = matrix->valid->data + column;
-    stream.logit_stride = matrix->logit->tda;
-    stream.valid_stride = matrix->valid->tda;
+    if (plan.logit != nullptr) {
+        stream.target = plan.logit->data + column;
+        stream.stride = plan.logit->tda;
+    } else {
+        stream.target = column_buffer;
+        stream.stride = 1;
+    }
+    stream.extremes = 0;
+    stream.usable.clear();
+    if (plan.quantiles != nullptr) stream.usable.reserve(plan.probe_num);
     return true;
 }
 
-bool read_row(Sample_stream& stream, size_t row, const std::vector<std::string>& probe_ids) {
+bool read_row(Sample_stream& stream, uint32_t row, const Read_plan& plan) {
     std::string_view line;
     if (!stream.reader.next(line)) {
         if (!read_whole(stream.reader, *stream.file)) return false;
-        message("Error: data file %s has %zu lines, but the reference sample file has %zu\n",
-                stream.file->c_str(), row, probe_ids.size());
+        message("Error: data file %s has %u lines, but the reference sample file has %u\n",
+                stream.file->c_str(), row, plan.probe_num);
         return false;
     }
-    return read_data_line(line, probe_ids[row], *stream.file, static_cast<uint32_t>(row),
-                          stream.logit[row * stream.logit_stride], stream.valid[row * stream.valid_stride],
-                          stream.extremes);
+    double value = excluded_value;
+    if (!read_data_line(line, plan.probes->name(row), *stream.file, row, value, stream.extremes)) return false;
+    if (!plan.snp.empty() && plan.snp[row]) value = excluded_value;
+    stream.target[static_cast<size_t>(row) * stream.stride] = value;
+    if (plan.quantiles != nullptr && is_usable(value)) stream.usable.push_back(value);
+    return true;
 }
 
 // After the last probe row: a longer file is misaligned; otherwise the
-// summary of betas of 0 or 1.
-bool finish_stream(Sample_stream& stream, size_t probes) {
-    size_t lines = probes;
+// summary of betas of 0 or 1, the sample's quantiles and, out of core, the
+// column's place in the spill file.
+bool finish_stream(Sample_stream& stream, const Read_plan& plan) {
+    uint64_t lines = plan.probe_num;
     std::string_view line;
     while (stream.reader.next(line)) ++lines;
     if (!read_whole(stream.reader, *stream.file)) return false;
-    if (lines != probes) {
-        message("Error: data file %s has %zu lines, but the reference sample file has %zu\n",
-                stream.file->c_str(), lines, probes);
+    if (lines != plan.probe_num) {
+        message("Error: data file %s has %llu lines, but the reference sample file has %u\n",
+                stream.file->c_str(), static_cast<unsigned long long>(lines), plan.probe_num);
         return false;
     }
     if (stream.extremes > 0)
         message("Warning: %u beta values of 0 or 1 excluded in data file %s\n", stream.extremes,
                 stream.file->c_str());
+    if (plan.quantiles != nullptr)
+        sample_quantiles(stream.usable, plan.quantiles->data + stream.column, plan.quantiles->tda);
+    std::string error;
+    if (plan.spill != nullptr && !spill_write_column(*plan.spill, static_cast<uint32_t>(stream.column), stream.target, error)) {
+        message("Error: %s\n", error.c_str());
+        return false;
+    }
+    stream.reader.close();
     return true;
 }
 
 // Reads the data files of the given columns row by row, side by side. False,
-// after a message, when a file cannot be opened, names another probe than
-// the reference sample file on some line, or has another number of lines.
-bool read_file_group(const std::vector<std::string>& files, const std::vector<size_t>& columns,
-                     Data_matrix* matrix, const std::vector<std::string>& probe_ids) {
-    std::vector<Sample_stream> streams(columns.size());
+// after a message, when a file cannot be opened or read, names another probe
+// than the reference sample file on some line, or has another number of
+// lines.
+bool read_file_group(const Read_plan& plan, const std::vector<size_t>& columns,
+                     std::vector<Sample_stream>& streams, double* column_buffer) {
     for (size_t j = 0; j < columns.size(); ++j)
-        if (!open_stream(streams[j], files, columns[j], matrix)) return false;
-    for (size_t row = 0; row < probe_ids.size(); ++row)
-        for (Sample_stream& stream : streams)
-            if (!read_row(stream, row, probe_ids)) return false;
-    for (Sample_stream& stream : streams)
-        if (!finish_stream(stream, probe_ids.size())) return false;
+        if (!open_stream(streams[j], plan, columns[j], column_buffer)) return false;
+    for (uint32_t row = 0; row < plan.probe_num; ++row)
+        for (size_t j = 0; j < columns.size(); ++j)
+            if (!read_row(streams[j], row, plan)) return false;
+    for (size_t j = 0; j < columns.size(); ++j)
+        if (!finish_stream(streams[j], plan)) return false;
     return true;
 }
 
-// Probes whose identifier starts with "rs" are SNP probes: excluded in every sample.
-void filter_snp_probes(Data_matrix* matrix, const std::vector<std::string>& probe_ids) {
-    for (size_t r = 0; r < probe_ids.size(); ++r) {
-        const std::string& id = probe_ids[r];
-        if (id.size() < 2 || id[0] != 'r' || id[1] != 's') continue;
-        gsl_vector_char_view row = gsl_matrix_char_row(matrix->valid, r);
-        gsl_vector_char_set_all(&row.vector, -1);
+// Rows of SNP probes: identifiers that start with "rs".
+std::vector<char> snp_rows(const ID_index& probes, uint32_t probe_num) {
+    std::vector<char> snp(probe_num, 0);
+    for (uint32_t r = 0; r < probe_num; ++r) {
+        const std::string_view id = probes.name(r);
+        snp[r] = id.size() >= 2 && id[0] == 'r' && id[1] == 's';
     }
+    return snp;
+}
+
+// Memory the run needs beyond the beta matrix, per probe: the registry, the
+// annotation, the results and fits, the ranking and the region lists.
+constexpr uint64_t bytes_per_probe = 256;
+// Per sample a worker reads side by side: its usable values and buffers.
+uint64_t stream_bytes(uint32_t probe_num) { return 8ull * probe_num + (3u << 20); }
+
+// Chooses between the matrix in memory and the spill file: in memory when
+// the whole run fits the budget; otherwise blocks of as many rows as the
+// budget leaves room for, after the per-probe state and the readers.
+// block_rows is 0 for the matrix in memory.
+uint32_t spill_block_rows(uint32_t probe_num, uint32_t sample_num, uint32_t group_num, uint32_t workers,
+                          uint64_t budget) {
+    const uint64_t per_probe = static_cast<uint64_t>(probe_num) * (bytes_per_probe + 8ull * group_num);
+    const uint64_t in_memory = 8ull * probe_num * sample_num + per_probe +
+                               workers * group_size(workers) * stream_bytes(probe_num);
+    if (in_memory <= budget) return 0;
+    const uint64_t fixed = per_probe + workers * (stream_bytes(probe_num) + 8ull * probe_num);
+    const uint64_t per_row = 8ull * sample_num + 16 * sizeof(double);
+    const uint64_t rows = budget > fixed ? (budget - fixed) / per_row : 1;
+    return static_cast<uint32_t>(std::max<uint64_t>(1, std::min<uint64_t>(rows, probe_num)));
 }
 
 }  // namespace
 
 bool initialize_configure(const std::string& configure_file, Data_description& description,
                           Data_matrix* matrix, uint32_t& probe_num, uint32_t& sample_num,
-                          uint32_t& covariable_num, const Parameter& options,
-                          std::vector<std::string>& probe_ids) {
+                          uint32_t& covariable_num, const Parameter& options) {
     Sample_table table;
     if (!read_sample_lines(configure_file, covariable_num, options.continuous_on, description, table))
         return false;
@@ -334,8 +394,7 @@ bool initialize_configure(const std::string& configure_file, Data_description& d
         message("Error: configuration file %s has no sample line\n", configure_file.c_str());
         return false;
     }
-    if (!register_probes(table.reference_file, description.probe_index, probe_ids)) return false;
-    probe_num = static_cast<uint32_t>(probe_ids.size());
+    if (!register_probes(table.reference_file, description.probe_index, probe_num)) return false;
     if (probe_num == 0) {
         message("Error: reference sample file %s has no probe line\n", table.reference_file.c_str());
         return false;
@@ -347,29 +406,34 @@ bool initialize_configure(const std::string& configure_file, Data_description& d
 Data_matrix* read_data(const std::string& configure_file, Data_description& description,
                        uint32_t covariable_num, uint32_t thread_num, const Parameter& options) {
     progress("     Read data");
+    uint64_t budget = 0;
+    std::string error;
+    if (!memory_budget(budget, error)) {
+        message("Error: %s\n", error.c_str());
+        return nullptr;
+    }
     Data_matrix* matrix = new Data_matrix;
     uint32_t probe_num = 0, sample_num = 0;
-    std::vector<std::string> probe_ids;
-    if (!initialize_configure(configure_file, description, matrix, probe_num, sample_num,
-                              covariable_num, options, probe_ids) ||
-        read_data_file(configure_file, matrix, probe_num, sample_num, thread_num, probe_ids) == nullptr) {
+    if (!initialize_configure(configure_file, description, matrix, probe_num, sample_num, covariable_num,
+                              options) ||
+        read_data_file(configure_file, matrix, probe_num, sample_num, thread_num, description, options,
+                       budget) == nullptr) {
         data_matrix_free(matrix);
         return nullptr;
     }
-    if (options.nosnp) filter_snp_probes(matrix, probe_ids);
     return matrix;
 }
 
-Data_matrix* read_data_file(const std::string& configure_file, Data_matrix* matrix,
-                            uint32_t& probe_num, uint32_t& sample_num, uint32_t thread_num,
-                            const std::vector<std::string>& probe_ids) {
+Data_matrix* read_data_file(const std::string& configure_file, Data_matrix* matrix, uint32_t& probe_num,
+                            uint32_t& sample_num, uint32_t thread_num, const Data_description& description,
+                            const Parameter& options, uint64_t memory_budget) {
     std::vector<std::string> files;
     if (!collect_data_files(configure_file, files)) {
         message("Error: cannot open file %s\n", configure_file.c_str());
         release_matrices(matrix);
         return nullptr;
     }
-    if (probe_num == 0 || sample_num == 0 || probe_ids.size() != probe_num || files.size() != sample_num) {
+    if (probe_num == 0 || sample_num == 0 || files.size() != sample_num) {
         message("Error: configuration file %s lists %zu data files for %u samples of %u probes\n",
                 configure_file.c_str(), files.size(), sample_num, probe_num);
         release_matrices(matrix);
@@ -379,12 +443,30 @@ Data_matrix* read_data_file(const std::string& configure_file, Data_matrix* matr
         release_matrices(matrix);
         return nullptr;
     }
-    matrix->logit = gsl_matrix_alloc(probe_num, sample_num);
-    matrix->valid = gsl_matrix_char_alloc(probe_num, sample_num);
+    const uint32_t workers = thread_num == 0 ? 1 : thread_num;
+    Read_plan plan;
+    plan.files = &files;
+    plan.probes = &description.probe_index;
+    plan.probe_num = probe_num;
+    if (options.nosnp) plan.snp = snp_rows(description.probe_index, probe_num);
+    const uint32_t block_rows =
+        spill_block_rows(probe_num, sample_num, description.group_index.size(), workers, memory_budget);
+    if (block_rows == 0) {
+        plan.logit = matrix->logit = gsl_matrix_alloc(probe_num, sample_num);
+    } else {
+        std::string error;
+        plan.spill = matrix->spill = spill_create(probe_num, sample_num, block_rows, error);
+        if (plan.spill == nullptr) {
+            message("Error: %s\n", error.c_str());
+            release_matrices(matrix);
+            return nullptr;
+        }
+    }
+    matrix->probe_num = probe_num;
+    matrix->sample_num = sample_num;
+    if (options.normalize_on) plan.quantiles = matrix->quantiles = gsl_matrix_alloc(quantile_level_num, sample_num);
     std::vector<char> ok(sample_num, 0);
-    fan_out(thread_num == 0 ? 1 : thread_num, [&](uint32_t t, uint32_t n) {
-        read_data_thread(&files, matrix, t, n, &probe_ids, &ok);
-    });
+    fan_out(workers, [&](uint32_t t, uint32_t n) { read_data_thread(&plan, t, n, &ok); });
     for (char read : ok) {
         if (read) continue;
         release_matrices(matrix);
@@ -393,17 +475,18 @@ Data_matrix* read_data_file(const std::string& configure_file, Data_matrix* matr
     return matrix;
 }
 
-bool read_data_thread(const std::vector<std::string>* files, Data_matrix* matrix, uint32_t t,
-                      uint32_t step, const std::vector<std::string>* probe_ids,
-                      std::vector<char>* ok) {
+bool read_data_thread(const Read_plan* plan, uint32_t t, uint32_t step, std::vector<char>* ok) {
     if (step == 0) return false;
-    for (size_t i = t; i < files->size(); i += step) (*ok)[i] = 0;
-    const size_t group = group_size(step);
+    const size_t count = plan->files->size();
+    for (size_t i = t; i < count; i += step) (*ok)[i] = 0;
+    const size_t group = plan->logit != nullptr ? group_size(step) : 1;
+    std::vector<Sample_stream> streams(group);
+    std::vector<double> column_buffer(plan->spill != nullptr ? plan->probe_num : 0);
     std::vector<size_t> columns;
-    for (size_t i = t; i < files->size(); i += step) {
+    for (size_t i = t; i < count; i += step) {
         columns.push_back(i);
-        if (columns.size() < group && i + step < files->size()) continue;
-        if (!read_file_group(*files, columns, matrix, *probe_ids)) return false;
+        if (columns.size() < group && i + step < count) continue;
+        if (!read_file_group(*plan, columns, streams, column_buffer.data())) return false;
         for (size_t column : columns) (*ok)[column] = 1;
         columns.clear();
     }

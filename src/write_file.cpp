@@ -85,11 +85,15 @@ std::string track_name(const std::string& prefix, std::string group) {
 }
 
 // The annotation record of a probe, or null when it has none.
-const Point* annotation_of(const std::string& id, const std::vector<Point>& points,
-                           const std::map<std::string, uint32_t>& probe_index_map) {
-    auto found = probe_index_map.find(id);
-    if (found == probe_index_map.end() || found->second >= points.size()) return nullptr;
-    return &points[found->second];
+const Point* annotation_of(std::string_view id, const std::vector<Point>& points,
+                           const Probe_index_map& probe_index_map) {
+    uint32_t record = 0;
+    if (id.empty() || !probe_index_map.find(id, record) || record >= points.size()) return nullptr;
+    return &points[record];
+}
+
+int print_length(std::string_view text) {
+    return text.size() > INT32_MAX ? INT32_MAX : static_cast<int>(text.size());
 }
 
 // group_mean(row, g), or NaN where the matrix has no such entry: neither
@@ -137,9 +141,9 @@ size_t probe_count(const Probe_result& result) {
 }
 
 void write_probe_row(FILE* table, const std::vector<std::unique_ptr<Output_file>>& tracks,
-                     const std::string& id, uint32_t row, const Point& point,
+                     std::string_view id, uint32_t row, const Point& point,
                      const Probe_result& result) {
-    fprintf(table, "%s\t%g\t%g\t%g\t", id.c_str(), gsl_vector_get(result.pvalue, row),
+    fprintf(table, "%.*s\t%g\t%g\t%g\t", print_length(id), id.data(), gsl_vector_get(result.pvalue, row),
             gsl_vector_get(result.fdr, row), gsl_vector_get(result.range, row));
     for (uint32_t g = 0; g < tracks.size(); ++g) {
         const double mean = group_mean(result, row, g);
@@ -183,32 +187,40 @@ bool open_region_tracks(const std::string& prefix, const std::vector<std::string
     return true;
 }
 
+// The probes of one region: matrix rows in position order.
+struct Region_list {
+    const uint32_t* rows;
+    uint32_t count;
+};
+
 // PROBE: every identifier followed by a comma; ANNOTATION: the annotation of
 // the probe at list position floor(n / 2), empty when it has none.
-void write_region_row(FILE* table, const Bed& region, double pvalue, double fdr,
-                      const std::vector<std::string>& ids, const std::vector<Point>& points,
-                      const std::map<std::string, uint32_t>& probe_index_map) {
+void write_region_row(FILE* table, const Bed& region, double pvalue, double fdr, Region_list probes,
+                      const Data_description& description, const std::vector<Point>& points,
+                      const Probe_index_map& probe_index_map) {
     fprintf(table, "%s\t%u\t%llu\t%s\t%g\t%g\t", region.chr.c_str(), region.start,
             static_cast<unsigned long long>(region.end), region.name.c_str(), pvalue, fdr);
-    for (const std::string& id : ids) fprintf(table, "%s,", id.c_str());
+    for (uint32_t k = 0; k < probes.count; ++k) {
+        const std::string_view id = description.probe_index.name(probes.rows[k]);
+        fprintf(table, "%.*s,", print_length(id), id.data());
+    }
     const Point* middle =
-        ids.empty() ? nullptr : annotation_of(ids[ids.size() / 2], points, probe_index_map);
+        probes.count == 0
+            ? nullptr
+            : annotation_of(description.probe_index.name(probes.rows[probes.count / 2]), points, probe_index_map);
     fprintf(table, "\t%s\n", middle != nullptr ? middle->ann.c_str() : "");
 }
 
-// Adds the probes of one reported region to the track probes. A probe that
-// is not a study probe or has no annotation is skipped: never another
-// probe's value.
-void collect_region_probes(const std::vector<std::string>& ids, const Data_description& description,
-                           const std::vector<Point>& points,
-                           const std::map<std::string, uint32_t>& probe_index_map,
+// Adds the probes of one reported region to the track probes. A probe
+// without an annotation is skipped: never another probe's value.
+void collect_region_probes(Region_list probes, const Data_description& description,
+                           const std::vector<Point>& points, const Probe_index_map& probe_index_map,
                            std::vector<Track_probe>& track_probes) {
-    for (const std::string& id : ids) {
-        uint32_t row = 0;
-        auto found = probe_index_map.find(id);
-        if (found == probe_index_map.end() || found->second >= points.size()) continue;
-        if (!description.probe_index.find(id, row)) continue;
-        track_probes.push_back({found->second, row});
+    for (uint32_t k = 0; k < probes.count; ++k) {
+        uint32_t record = 0;
+        const std::string_view id = description.probe_index.name(probes.rows[k]);
+        if (id.empty() || !probe_index_map.find(id, record) || record >= points.size()) continue;
+        track_probes.push_back({record, probes.rows[k]});
     }
 }
 
@@ -255,16 +267,9 @@ void write_region_tracks(std::vector<Track_probe>& track_probes, const std::vect
     }
 }
 
-const std::vector<std::string>* region_probe_list(const CGI_description& regions, size_t i) {
-    static const std::vector<std::string> none;
-    auto found = regions.region_probes.find(static_cast<uint32_t>(i));
-    return found == regions.region_probes.end() ? &none : &found->second;
-}
-
 // Table rows of the reported regions, in region order; collects their probes.
 void write_region_rows(FILE* table, const Parameter& options, const Data_description& description,
-                       const std::vector<Point>& points,
-                       const std::map<std::string, uint32_t>& probe_index_map,
+                       const std::vector<Point>& points, const Probe_index_map& probe_index_map,
                        const CGI_result& result, const CGI_description& regions,
                        std::vector<Track_probe>& track_probes) {
     if (result.pvalue == nullptr || result.fdr == nullptr) return;  // no region
@@ -273,16 +278,17 @@ void write_region_rows(FILE* table, const Parameter& options, const Data_descrip
         const double p = gsl_vector_get(result.pvalue, i);
         const double q = gsl_vector_get(result.fdr, i);
         if (!reported(p, q, options)) continue;
-        const std::vector<std::string>& ids = *region_probe_list(regions, i);
-        write_region_row(table, regions.regions[i], p, q, ids, points, probe_index_map);
-        collect_region_probes(ids, description, points, probe_index_map, track_probes);
+        const uint32_t region = static_cast<uint32_t>(i);
+        const Region_list probes{regions.region_probes.begin(region), regions.region_probes.count(region)};
+        write_region_row(table, regions.regions[i], p, q, probes, description, points, probe_index_map);
+        collect_region_probes(probes, description, points, probe_index_map, track_probes);
     }
 }
 
 bool write_region_result(const Region_output& output, const Parameter& options,
                          const Data_description& description, const Probe_result& probe_result,
                          const std::vector<Point>& points,
-                         const std::map<std::string, uint32_t>& probe_index_map,
+                         const Probe_index_map& probe_index_map,
                          const CGI_result& result, const CGI_description& regions) {
     progress(output.title);
     Output_file table(output.table);
@@ -310,7 +316,7 @@ bool write_region_result(const Region_output& output, const Parameter& options,
 
 bool write_probe_result(const Data_description& description, const Probe_result& result,
                         const std::vector<Point>& points,
-                        const std::map<std::string, uint32_t>& probe_index_map,
+                        const Probe_index_map& probe_index_map,
                         const Parameter& options) {
     progress("     Write probe analysis result");
     Output_file table(options.probe_out_file);
@@ -324,8 +330,10 @@ bool write_probe_result(const Data_description& description, const Probe_result&
     bool ok = open_probe_tracks(options.probe_prefix, groups, tracks);
     const size_t count = probe_count(result);
     // Rows in probe order: the registry's index order is the matrix row order.
-    for (const auto& [row, id] : description.probe_index.index_to_id) {
-        if (row >= count) break;
+    const uint32_t rows = static_cast<uint32_t>(std::min<size_t>(count, description.probe_index.index_end()));
+    for (uint32_t row = 0; row < rows; ++row) {
+        const std::string_view id = description.probe_index.name(row);
+        if (id.empty()) continue;
         // Thresholds first: the annotation look-up is the costly test.
         if (!reported(gsl_vector_get(result.pvalue, row), gsl_vector_get(result.fdr, row),
                       options)) {
@@ -342,7 +350,7 @@ bool write_probe_result(const Data_description& description, const Probe_result&
 
 bool write_cgi_result(const Parameter& options, const Data_description& description,
                       const Probe_result& probe_result, const std::vector<Point>& points,
-                      const std::map<std::string, uint32_t>& probe_index_map,
+                      const Probe_index_map& probe_index_map,
                       const CGI_result& result, const CGI_description& regions) {
     const Region_output output{"     Writing predefined region result", options.r1_out_file,
                                options.r1_prefix};
@@ -352,7 +360,7 @@ bool write_cgi_result(const Parameter& options, const Data_description& descript
 
 bool write_dmr_result(const Parameter& options, const Data_description& description,
                       const Probe_result& probe_result, const std::vector<Point>& points,
-                      const std::map<std::string, uint32_t>& probe_index_map,
+                      const Probe_index_map& probe_index_map,
                       const CGI_result& result, const CGI_description& regions) {
     const Region_output output{"     Writing arbitrary region result", options.r2_out_file,
                                options.r2_prefix};

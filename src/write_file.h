@@ -7,7 +7,6 @@
 #define CIMBREL_WRITE_FILE_H
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -20,19 +19,19 @@
 // Probe table (probe_out_file) and one track per group (probe_prefix_<group>.BedGraph).
 bool write_probe_result(const Data_description& description, const Probe_result& result,
                         const std::vector<Point>& points,
-                        const std::map<std::string, uint32_t>& probe_index_map,
+                        const Probe_index_map& probe_index_map,
                         const Parameter& options);
 
 // Predefined-region table (r1_out_file) and tracks (r1_prefix_<group>.BedGraph).
 bool write_cgi_result(const Parameter& options, const Data_description& description,
                       const Probe_result& probe_result, const std::vector<Point>& points,
-                      const std::map<std::string, uint32_t>& probe_index_map,
+                      const Probe_index_map& probe_index_map,
                       const CGI_result& result, const CGI_description& regions);
 
 // Arbitrary-region table (r2_out_file) and tracks (r2_prefix_<group>.BedGraph).
 bool write_dmr_result(const Parameter& options, const Data_description& description,
                       const Probe_result& probe_result, const std::vector<Point>& points,
-                      const std::map<std::string, uint32_t>& probe_index_map,
+                      const Probe_index_map& probe_index_map,
                       const CGI_result& result, const CGI_description& regions);
 
 #endif

@@ -17,7 +17,7 @@ TEST(id_index, refuses_empty_id_and_taken_index) {
     EXPECT_EQ("Error: duplicated probe index 0\n", capture_stdout([&] { EXPECT_FALSE(index.add("cg2", 0)); }));
     EXPECT_EQ("cg1", index.get(0));
     EXPECT_EQ(1u, index.size());
-    EXPECT_EQ(1u, index.index_to_id.size());
+    EXPECT_EQ(1u, index.index_end());
 }
 
 TEST(id_index, repeated_id_points_to_its_newest_index) {
@@ -41,8 +41,25 @@ TEST(id_index, failed_lookups_print_and_never_insert) {
     EXPECT_EQ("", capture_stdout([&] { EXPECT_FALSE(index.find("cg9", found)); }));
     EXPECT_TRUE(index.find("cg1", found));
     EXPECT_EQ(7u, found);
-    EXPECT_EQ(1u, index.id_to_index.size());
-    EXPECT_EQ(1u, index.index_to_id.size());
+    EXPECT_EQ(1u, index.size());
+    EXPECT_EQ(8u, index.index_end());
+    EXPECT_EQ("", index.name(3));
+    EXPECT_EQ("cg1", index.name(7));
+}
+
+// The identifier text is held once whatever the number of lookups, and a
+// registry of many identifiers finds every one (the table grows as it fills).
+TEST(id_index, many_identifiers_each_found_at_its_index) {
+    ID_index index;
+    for (uint32_t i = 0; i < 20000; ++i) ASSERT_TRUE(index.add("cg" + std::to_string(i * 7919 % 100003), i));
+    for (uint32_t i = 0; i < 20000; ++i) {
+        uint32_t found = 0;
+        const std::string id = "cg" + std::to_string(i * 7919 % 100003);
+        ASSERT_TRUE(index.find(id, found)) << id;
+        EXPECT_EQ(i, found);
+        EXPECT_EQ(id, index.name(i));
+    }
+    EXPECT_EQ(20000u, index.size());
 }
 
 TEST(sample_group, refusals_keep_the_first_membership) {
@@ -86,6 +103,6 @@ TEST(order, sorts_by_value_then_by_name) {
 TEST(data_matrix, free_accepts_null_and_partly_filled_records) {
     data_matrix_free(nullptr);
     Data_matrix* matrix = new Data_matrix;
-    matrix->valid = gsl_matrix_char_alloc(2, 3);
+    matrix->quantiles = gsl_matrix_alloc(2, 3);
     data_matrix_free(matrix);  // the sanitizer build reports a leak or a bad free
 }

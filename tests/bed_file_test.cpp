@@ -14,7 +14,7 @@
 
 namespace {
 
-using Region_probes = std::map<uint32_t, std::vector<std::string>>;
+using Probe_lists = std::map<uint32_t, std::vector<std::string>>;
 
 Point point(const std::string& chr, uint32_t loc, const std::string& id = "p") {
     return Point{chr, loc, id, "ann"};
@@ -23,8 +23,19 @@ Point point(const std::string& chr, uint32_t loc, const std::string& id = "p") {
 // Annotation read from text through the real reader.
 struct Annotation {
     std::vector<Point> points;
-    std::map<std::string, uint32_t> index;
+    Probe_index_map index;
     std::string out;  // what the reader printed
+
+    // The map as identifier -> record, for comparisons.
+    std::map<std::string, uint32_t> entries() const {
+        std::map<std::string, uint32_t> all;
+        for (const Point& point : points) {
+            uint32_t record = 0;
+            if (index.find(point.id, record)) all[point.id] = record;
+        }
+        EXPECT_EQ(all.size(), index.size());
+        return all;
+    }
 };
 
 Annotation read_annotation(const std::string& text) {
@@ -55,12 +66,18 @@ Data_description study_of(const std::vector<std::string>& ids) {
     return study;
 }
 
-Region_probes map_probes(const std::vector<Bed>& regions, const Annotation& annotation,
+// Region index -> identifiers of its probes, in list order.
+Probe_lists map_probes(const std::vector<Bed>& regions, const Annotation& annotation,
                          const std::vector<std::string>& study_ids) {
     Data_description study = study_of(study_ids);
-    Region_probes mapped;
+    ::Region_probes mapped;
     cgi_probe(regions, annotation.points, study, annotation.index, mapped);
-    return mapped;
+    Probe_lists lists;
+    for (uint32_t i = 0; i < regions.size(); ++i) {
+        for (uint32_t k = 0; k < mapped.count(i); ++k)
+            lists[i].push_back(std::string(study.probe_index.name(mapped.begin(i)[k])));
+    }
+    return lists;
 }
 
 std::string describe(const Bed& region) {
@@ -141,7 +158,7 @@ TEST(read_probe_ann, rejects_malformed_lines_sorts_and_maps_first_duplicate) {
         EXPECT_EQ(a.points[i].id, expected[i][2]);
         EXPECT_EQ(a.points[i].ann, expected[i][3]);
     }
-    EXPECT_EQ(a.index, (std::map<std::string, uint32_t>{{"cgA", 1}, {"cgB", 2}, {"cgC", 3}, {"cgE", 0}}));
+    EXPECT_EQ(a.entries(), (std::map<std::string, uint32_t>{{"cgA", 1}, {"cgB", 2}, {"cgC", 3}, {"cgE", 0}}));
 }
 
 TEST(read_probe_ann, comment_only_file_gives_empty_annotation) {
@@ -154,7 +171,7 @@ TEST(read_probe_ann, comment_only_file_gives_empty_annotation) {
 TEST(read_probe_ann, missing_file_or_directory_fails_with_message) {
     Temp_dir dir;
     std::vector<Point> points{point("chr1", 1)};
-    std::map<std::string, uint32_t> index;
+    Probe_index_map index;
     bool ok = true;
     std::string out = capture_stdout([&] { ok = read_probe_ann(dir.file("none.ann"), points, index); });
     EXPECT_FALSE(ok);
@@ -217,24 +234,24 @@ TEST(read_cgi, reads_lines_of_any_length) {
 // Probes: a99 a100 a199 a200 on chr1 around the region [100, 200).
 TEST(cgi_probe, start_inside_end_outside) {
     Annotation a = read_annotation("a99 chr1 99 x\na100 chr1 100 x\na199 chr1 199 x\na200 chr1 200 x\n");
-    Region_probes mapped = map_probes({Bed{"chr1", 100, 200, "r"}}, a, {"a99", "a100", "a199", "a200"});
-    EXPECT_EQ(mapped, (Region_probes{{0, {"a100", "a199"}}}));
+    Probe_lists mapped = map_probes({Bed{"chr1", 100, 200, "r"}}, a, {"a99", "a100", "a199", "a200"});
+    EXPECT_EQ(mapped, (Probe_lists{{0, {"a100", "a199"}}}));
 }
 
 // [100, 200) and [150, 300) overlap; the overlap's probe belongs to the first.
 TEST(cgi_probe, overlapping_regions_first_region_wins) {
     Annotation a = read_annotation("p120 chr1 120 x\np160 chr1 160 x\np250 chr1 250 x\n");
-    Region_probes mapped = map_probes(read_regions("chr1 100 200 A\nchr1 150 300 B\n"), a,
+    Probe_lists mapped = map_probes(read_regions("chr1 100 200 A\nchr1 150 300 B\n"), a,
                                       {"p250", "p160", "p120"});
-    EXPECT_EQ(mapped, (Region_probes{{0, {"p120", "p160"}}, {1, {"p250"}}}));
+    EXPECT_EQ(mapped, (Probe_lists{{0, {"p120", "p160"}}, {1, {"p250"}}}));
 }
 
 // [150, 200) lies inside [100, 500): the outer region takes both probes.
 TEST(cgi_probe, nested_region_gets_no_entry) {
     Annotation a = read_annotation("p120 chr1 120 x\np160 chr1 160 x\n");
-    Region_probes mapped = map_probes(read_regions("chr1 100 500 outer\nchr1 150 200 inner\n"), a,
+    Probe_lists mapped = map_probes(read_regions("chr1 100 500 outer\nchr1 150 200 inner\n"), a,
                                       {"p120", "p160"});
-    EXPECT_EQ(mapped, (Region_probes{{0, {"p120", "p160"}}}));
+    EXPECT_EQ(mapped, (Probe_lists{{0, {"p120", "p160"}}}));
 }
 
 // outside_study lies in the region but is not a study probe; unannotated is
@@ -243,9 +260,9 @@ TEST(cgi_probe, nested_region_gets_no_entry) {
 TEST(cgi_probe, only_annotated_study_probes_once_each) {
     Annotation a = read_annotation(
         "in_study chr1 110 x\noutside_study chr1 120 x\nin_study chr2 110 x\n");
-    Region_probes mapped = map_probes(read_regions("chr1 100 200 A\nchr2 100 200 B\n"), a,
+    Probe_lists mapped = map_probes(read_regions("chr1 100 200 A\nchr2 100 200 B\n"), a,
                                       {"in_study", "unannotated"});
-    EXPECT_EQ(mapped, (Region_probes{{0, {"in_study"}}}));
+    EXPECT_EQ(mapped, (Probe_lists{{0, {"in_study"}}}));
 }
 
 // The zero-length region at 150 takes nothing; regions past the last probe
@@ -254,10 +271,10 @@ TEST(cgi_probe, zero_length_region_and_probes_running_out) {
     Annotation a = read_annotation("p150 chr2 150 x\nq5 chr10 5 x\n");
     std::vector<Bed> regions = read_regions(
         "chr2 150 150 empty\nchr2 150 151 one\nchr2 300 400 late\nchrX 1 100 later\nchr10 1 10 first\n");
-    Region_probes mapped = map_probes(regions, a, {"p150", "q5"});
+    Probe_lists mapped = map_probes(regions, a, {"p150", "q5"});
     ASSERT_EQ(regions[0].name, "first");
     ASSERT_EQ(regions[2].name, "one");
-    EXPECT_EQ(mapped, (Region_probes{{0, {"q5"}}, {2, {"p150"}}}));
+    EXPECT_EQ(mapped, (Probe_lists{{0, {"q5"}}, {2, {"p150"}}}));
 }
 
 TEST(cgi_probe, no_regions_or_no_probes_give_no_entries) {
@@ -270,15 +287,15 @@ namespace {
 
 // Naive mapping: each study probe (its mapped record), in annotation order,
 // goes to the first region in region order that contains it.
-Region_probes oracle(const std::vector<Bed>& regions, const Annotation& a,
+Probe_lists oracle(const std::vector<Bed>& regions, const Annotation& a,
                      const std::vector<std::string>& study_ids) {
     std::vector<uint32_t> rows;
     for (const std::string& id : std::set<std::string>(study_ids.begin(), study_ids.end())) {
-        auto found = a.index.find(id);
-        if (found != a.index.end()) rows.push_back(found->second);
+        uint32_t record = 0;
+        if (a.index.find(id, record)) rows.push_back(record);
     }
     std::sort(rows.begin(), rows.end());
-    Region_probes expected;
+    Probe_lists expected;
     for (uint32_t row : rows) {
         const Point& p = a.points[row];
         for (size_t i = 0; i < regions.size(); ++i) {
@@ -336,7 +353,7 @@ TEST(cgi_probe, sweep_matches_first_containing_region_oracle) {
         std::vector<Bed> regions;
         ASSERT_TRUE(read_probe_ann(dir.file("probe.ann"), a.points, a.index));
         ASSERT_TRUE(read_cgi(dir.file("regions.bed"), regions));
-        Region_probes mapped = map_probes(regions, a, layout.study_ids);
+        Probe_lists mapped = map_probes(regions, a, layout.study_ids);
         ASSERT_EQ(mapped, oracle(regions, a, layout.study_ids))
             << "round " << round << "\nannotation:\n" << layout.annotation << "regions:\n" << layout.regions;
     }

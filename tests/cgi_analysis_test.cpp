@@ -52,8 +52,6 @@ std::unique_ptr<Study> make_study(uint32_t probes, const std::vector<uint32_t>& 
         study->description.probe_index.add("cg" + std::to_string(p), p);
     Data_matrix& m = *study->matrix;
     m.logit = gsl_matrix_calloc(probes, samples);
-    m.valid = gsl_matrix_char_alloc(probes, samples);
-    gsl_matrix_char_set_all(m.valid, 1);
     if (covariables > 0) m.covariable = gsl_matrix_calloc(samples, covariables);
     if (!continuous.empty()) {
         m.continuous = gsl_matrix_alloc(samples, 1);
@@ -70,8 +68,7 @@ void add_region(Study& study, const std::vector<uint32_t>& rows) {
     region.end = region.start + 500;
     study.regions.regions.push_back(region);
     if (rows.empty()) return;
-    for (uint32_t row : rows)
-        study.regions.region_probes[index].push_back("cg" + std::to_string(row));
+    for (uint32_t row : rows) study.regions.region_probes.add(index, row);
 }
 
 // Each probe's own reduced and full least-squares fits on its usable values,
@@ -88,7 +85,7 @@ void fill_probe_fits(Study& study) {
     for (size_t row = 0; row < m.logit->size1; ++row) {
         std::vector<double> y, reduced, full;
         for (size_t s = 0; s < samples; ++s) {
-            if (gsl_matrix_char_get(m.valid, row, s) < 0) continue;
+            if (!is_usable(gsl_matrix_get(m.logit, row, s))) continue;
             y.push_back(gsl_matrix_get(m.logit, row, s));
             std::vector<double> cov;
             for (size_t c = 0; c < K; ++c) cov.push_back(gsl_matrix_get(m.covariable, s, c));
@@ -204,7 +201,7 @@ TEST(RegionTest, region_of_fewer_than_two_probes_is_untested) {
         ASSERT_LT(p[2], 1.0);
         EXPECT_DOUBLE_EQ(fdr[2], p[2]);  // m = 1: the untested regions do not count
     }
-    // The lookups must not have created an entry for the region without probes.
+    // The lookups must not have given the region without probes any.
     EXPECT_EQ(study->regions.region_probes.count(1), 0u);
 }
 
@@ -218,13 +215,13 @@ TEST(RegionTest, observation_count_decides_too_few_by_full_columns) {
     for (size_t p = 0; p < 2; ++p)
         for (size_t s = 0; s < 4; ++s) gsl_matrix_set(study->matrix->logit, p, s, noise(rng));
     for (size_t s = 0; s < 4; ++s) gsl_matrix_set(study->matrix->covariable, s, 0, noise(rng));
-    gsl_matrix_char_set(study->matrix->valid, 1, 3, -1);
+    gsl_matrix_set(study->matrix->logit, 1, 3, excluded_value);
     add_region(*study, {0, 1});
     for (Fit_path path : {Fit_path::reference, Fit_path::fast}) {
         fill_probe_fits(*study);
         EXPECT_LT(run_regions(*study, 1, path)[0], 1.0);
     }
-    gsl_matrix_char_set(study->matrix->valid, 1, 2, -1);
+    gsl_matrix_set(study->matrix->logit, 1, 2, excluded_value);
     fill_probe_fits(*study);
     for (Fit_path path : {Fit_path::reference, Fit_path::fast}) {
         CGI_result result;
@@ -241,7 +238,7 @@ TEST(RegionTest, observation_count_decides_too_few_by_full_columns) {
 
 TEST(RegionTest, region_without_any_usable_value_is_untested) {
     auto study = three_probes_six_samples();
-    gsl_matrix_char_set_all(study->matrix->valid, -1);
+    gsl_matrix_set_all(study->matrix->logit, excluded_value);
     fill_probe_fits(*study);
     EXPECT_EQ(run_regions(*study, 1, Fit_path::reference)[0], 2.0);
     EXPECT_EQ(run_regions(*study, 1, Fit_path::fast)[0], 2.0);
@@ -308,7 +305,7 @@ std::unique_ptr<Study> random_study(const Random_case& c, std::mt19937& rng) {
             bool missing = unit(rng) < 0.15;
             if (kind < 0.1) missing = true;                                      // nothing usable
             if (kind > 0.85 && !c.continuous && groups[s] == 1) missing = true;  // empty group
-            if (missing) gsl_matrix_char_set(m.valid, p, s, -1);
+            if (missing) gsl_matrix_set(m.logit, p, s, excluded_value);
         }
     }
     std::uniform_int_distribution<uint32_t> size(1, 6), row(0, probes - 1);

@@ -18,30 +18,30 @@ std::vector<Point> points_at(const std::vector<std::pair<std::string, uint32_t>>
     return points;
 }
 
-// "chr:start-end id,id,…" per region, checking the fixed region properties.
-std::vector<std::string> regions_of(const CGI_description& d) {
+// "chr:start-end id,id,…" per region, checking the fixed region properties;
+// name(row) gives the identifier of a listed row.
+template <class Name>
+std::vector<std::string> regions_of(const CGI_description& d, Name name) {
     std::vector<std::string> shown;
-    for (size_t i = 0; i < d.regions.size(); ++i) {
+    for (uint32_t i = 0; i < d.regions.size(); ++i) {
         const Bed& r = d.regions[i];
         EXPECT_EQ(r.name, "");
-        auto found = d.region_probes.find(static_cast<uint32_t>(i));
-        if (found == d.region_probes.end()) {
-            ADD_FAILURE() << "region " << i << " has no probe list";
-            continue;
-        }
-        EXPECT_GE(found->second.size(), 2u);
+        EXPECT_GE(d.region_probes.count(i), 2u) << "region " << i;
         std::string text = r.chr + ":" + std::to_string(r.start) + "-" + std::to_string(r.end) + " ";
-        for (const std::string& id : found->second) text += id + ",";
+        for (uint32_t k = 0; k < d.region_probes.count(i); ++k) text += name(d.region_probes.begin(i)[k]) + ",";
         shown.push_back(text.substr(0, text.size() - 1));
     }
-    EXPECT_EQ(d.region_probes.size(), d.regions.size());
+    EXPECT_EQ(d.region_probes.regions_with_probes(), d.regions.size());
     return shown;
 }
 
+// Regions of points, every point a study probe whose row is its index.
 std::vector<std::string> find(const std::vector<Point>& points) {
     CGI_description d;
-    find_region(points, d);
-    return regions_of(d);
+    std::vector<uint32_t> all(points.size());
+    for (uint32_t i = 0; i < points.size(); ++i) all[i] = i;
+    find_region(points, all, all, d);
+    return regions_of(d, [&](uint32_t row) { return points[row].id; });
 }
 
 using Texts = std::vector<std::string>;
@@ -108,8 +108,6 @@ struct Study {
         description.group_index.add("B", 1);
         matrix = new Data_matrix;
         matrix->logit = gsl_matrix_alloc(probe_ids.size(), 4);
-        matrix->valid = gsl_matrix_char_alloc(probe_ids.size(), 4);
-        gsl_matrix_char_set_all(matrix->valid, 1);
         for (uint32_t r = 0; r < probe_ids.size(); ++r) {
             description.probe_index.add(probe_ids[r], r);
             for (uint32_t c = 0; c < 4; ++c) gsl_matrix_set(matrix->logit, r, c, 0.1 * r + 0.3 * c + (c >= 2));
@@ -126,8 +124,8 @@ struct Stage_run {
 };
 
 void run_stage(Study& study, const std::vector<Point>& points, Stage_run& run) {
-    std::map<std::string, uint32_t> index;
-    for (uint32_t i = 0; i < points.size(); ++i) index.emplace(points[i].id, i);
+    Probe_index_map index;
+    index.build(points);
     Parameter options;
     options.thread_num = 2;
     run.out = capture_stdout([&] {
@@ -152,7 +150,7 @@ TEST(dmr_analysis, regions_are_formed_from_study_probes_only) {
     for (size_t i = 0; i < points.size(); ++i) points[i].id = ids[i];
     Stage_run run;
     run_stage(study, points, run);
-    EXPECT_EQ(regions_of(run.description), (Texts{"chr1:1000-1091 p1,p3"}));
+    EXPECT_EQ(regions_of(run.description, [&](uint32_t row) { return std::string(study.description.probe_index.name(row)); }), (Texts{"chr1:1000-1091 p1,p3"}));
     EXPECT_EQ(mask_time_stamps(run.out), stage_lines);
     ASSERT_NE(run.result.pvalue, nullptr);
     ASSERT_EQ(run.result.pvalue->size, 1u);
@@ -168,7 +166,7 @@ TEST(dmr_analysis, duplicate_annotation_lines_put_a_probe_in_once) {
     points[2].id = "p2";
     Stage_run run;
     run_stage(study, points, run);
-    EXPECT_EQ(regions_of(run.description), (Texts{"chr1:1000-1081 p1,p2"}));
+    EXPECT_EQ(regions_of(run.description, [&](uint32_t row) { return std::string(study.description.probe_index.name(row)); }), (Texts{"chr1:1000-1081 p1,p2"}));
 }
 
 TEST(dmr_analysis, no_region_is_a_normal_outcome) {

@@ -48,11 +48,9 @@ std::unique_ptr<Study> make_study(const std::vector<std::string>& probe_ids,
     }
     Data_matrix& m = *study->matrix;
     m.logit = gsl_matrix_alloc(probes, samples);
-    m.valid = gsl_matrix_char_alloc(probes, samples);
     for (size_t r = 0; r < probes; ++r) {
         for (size_t s = 0; s < samples; ++s) {
-            gsl_matrix_set(m.logit, r, s, logit[r * samples + s]);
-            gsl_matrix_char_set(m.valid, r, s, usable[r * samples + s] ? 1 : -1);
+            gsl_matrix_set(m.logit, r, s, usable[r * samples + s] ? logit[r * samples + s] : excluded_value);
         }
     }
     if (covariable_num > 0) {
@@ -138,7 +136,7 @@ Fit_summary direct_fit(const Study& study, uint32_t probe) {
     std::vector<double> y, reduced, full;
     Fit_summary fit;
     for (size_t s = 0; s < samples; ++s) {
-        if (gsl_matrix_char_get(m.valid, probe, s) <= 0) continue;
+        if (!is_usable(gsl_matrix_get(m.logit, probe, s))) continue;
         y.push_back(gsl_matrix_get(m.logit, probe, s));
         fit.yy += y.back() * y.back();
         for (size_t c = 0; c < k; ++c) reduced.push_back(gsl_matrix_get(m.covariable, s, c));

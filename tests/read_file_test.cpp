@@ -8,8 +8,10 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <random>
 #include <sys/stat.h>
 
+#include "spill_file.h"
 #include "test_util.h"
 
 namespace {
@@ -48,10 +50,22 @@ struct Study {
         return matrix != nullptr;
     }
     double logit(size_t r, size_t c) const { return gsl_matrix_get(matrix->logit, r, c); }
-    int valid(size_t r, size_t c) const { return gsl_matrix_char_get(matrix->valid, r, c); }
+    // 1 for a usable value, -1 for an excluded one (stored as NaN).
+    int valid(size_t r, size_t c) const { return is_usable(logit(r, c)) ? 1 : -1; }
 };
 
 const char* two_probes = "cg1\t0.5\t0.01\ncg2\t0.2\t0.01\n";
+
+// Identifier -> index of every identifier of a registry.
+std::map<std::string, uint32_t> registry(const ID_index& index) {
+    std::map<std::string, uint32_t> all;
+    for (uint32_t i = 0; i < index.index_end(); ++i) {
+        uint32_t found = 0;
+        const std::string name(index.name(i));
+        if (!name.empty() && index.find(name, found)) all[name] = found;
+    }
+    return all;
+}
 
 }  // namespace
 
@@ -62,11 +76,11 @@ TEST(read_data, worked_example_registers_samples_groups_and_probes) {
     ASSERT_TRUE(study.read());
     EXPECT_EQ("", study.out);
     const Data_description& d = study.description;
-    EXPECT_EQ((std::map<std::string, uint32_t>{{"S1", 0}, {"S2", 1}, {"S3", 2}}), d.sample_index.id_to_index);
-    EXPECT_EQ((std::map<std::string, uint32_t>{{"case", 0}, {"control", 1}}), d.group_index.id_to_index);
+    EXPECT_EQ((std::map<std::string, uint32_t>{{"S1", 0}, {"S2", 1}, {"S3", 2}}), registry(d.sample_index));
+    EXPECT_EQ((std::map<std::string, uint32_t>{{"case", 0}, {"control", 1}}), registry(d.group_index));
     EXPECT_EQ((std::map<std::string, std::string>{{"S1", "case"}, {"S2", "control"}, {"S3", "case"}}),
               d.sample_group.sample_to_group);
-    EXPECT_EQ((std::map<uint32_t, std::string>{{0, "cg1"}, {1, "cg2"}}), d.probe_index.index_to_id);
+    EXPECT_EQ((std::map<std::string, uint32_t>{{"cg1", 0}, {"cg2", 1}}), registry(d.probe_index));
     ASSERT_EQ(2u, study.matrix->logit->size1);
     ASSERT_EQ(3u, study.matrix->logit->size2);
     EXPECT_DOUBLE_EQ(log(0.25), study.logit(1, 2));
@@ -84,7 +98,7 @@ TEST(read_data, covariables_follow_the_group_column) {
     for (const char* name : {"s1.txt", "s2.txt", "s3.txt"}) study.file(name, two_probes);
     ASSERT_TRUE(study.read());
     EXPECT_EQ("", study.out);
-    EXPECT_EQ((std::map<std::string, uint32_t>{{"A", 1}, {"B", 0}}), study.description.group_index.id_to_index);
+    EXPECT_EQ((std::map<std::string, uint32_t>{{"A", 1}, {"B", 0}}), registry(study.description.group_index));
     ASSERT_EQ(3u, study.matrix->covariable->size1);
     EXPECT_EQ(45.0, gsl_matrix_get(study.matrix->covariable, 0, 0));
     EXPECT_EQ(1.0, gsl_matrix_get(study.matrix->covariable, 0, 1));
@@ -97,7 +111,7 @@ TEST(read_data, continuous_mode_puts_every_sample_in_group_all) {
     study.configure("@/s1.txt S1 0.7\n@/s2.txt S2 -2e-1\n");
     for (const char* name : {"s1.txt", "s2.txt"}) study.file(name, two_probes);
     ASSERT_TRUE(study.read());
-    EXPECT_EQ((std::map<std::string, uint32_t>{{"all", 0}}), study.description.group_index.id_to_index);
+    EXPECT_EQ((std::map<std::string, uint32_t>{{"all", 0}}), registry(study.description.group_index));
     EXPECT_EQ("all", study.description.sample_group.get_group("S2"));
     EXPECT_EQ(0.7, gsl_matrix_get(study.matrix->continuous, 0, 0));
     EXPECT_EQ(-0.2, gsl_matrix_get(study.matrix->continuous, 1, 0));
@@ -121,10 +135,8 @@ TEST(read_data, each_data_line_becomes_a_finite_value_or_an_exclusion) {
     const int expected_valid[] = {1, -1, -1, -1, -1, -1, 1, -1, -1};
     for (size_t r = 0; r < 9; ++r) {
         EXPECT_EQ(expected_valid[r], study.valid(r, 0)) << "row " << r;
-        EXPECT_TRUE(std::isfinite(study.logit(r, 0))) << "row " << r;
-        if (expected_valid[r] < 0) {
-            EXPECT_EQ(0.0, study.logit(r, 0)) << "row " << r;
-        }
+        // No infinity reaches the analysis: a value is finite or excluded.
+        EXPECT_TRUE(std::isfinite(study.logit(r, 0)) || std::isnan(study.logit(r, 0))) << "row " << r;
     }
     EXPECT_DOUBLE_EQ(log(1.0 / 3.0), study.logit(6, 0));
 }
@@ -140,7 +152,72 @@ TEST(read_data, nosnp_excludes_rows_whose_identifier_starts_with_rs) {
     EXPECT_EQ("Warning: duplicated probe id RS1, overwrite old one\n", study.out);
     const int expected_valid[] = {-1, -1, 1, 1, 1, 1, -1};
     for (size_t r = 0; r < 7; ++r) EXPECT_EQ(expected_valid[r], study.valid(r, 0)) << "row " << r;
-    EXPECT_DOUBLE_EQ(log(0.25), study.logit(6, 0));
+}
+
+// With a memory budget too small for the matrix, the values go to the spill
+// file by blocks of rows; loading every block gives back the values read
+// into memory, and each sample's quantiles are found while it is read.
+TEST(read_data, spilled_blocks_hold_the_values_read_into_memory) {
+    std::mt19937 random(test_seed());
+    std::string config;
+    std::map<std::string, std::string> files;
+    for (int c = 0; c < 7; ++c) {
+        std::string data;
+        for (int r = 0; r < 53; ++r) {
+            const double beta = (random() % 999 + 1) / 1000.0, detection = random() % 10 == 0 ? 0.2 : 0.01;
+            data += "cg" + std::to_string(r) + " " + std::to_string(beta) + " " + std::to_string(detection) + "\n";
+        }
+        files["s" + std::to_string(c) + ".txt"] = data;
+        config += "@/s" + std::to_string(c) + ".txt S" + std::to_string(c) + " g" + std::to_string(c % 2) + "\n";
+    }
+    Study in_memory;
+    for (const auto& [name, data] : files) in_memory.file(name, data);
+    in_memory.configure(config);
+    ASSERT_TRUE(in_memory.read(2));
+    ASSERT_NE(nullptr, in_memory.matrix->logit);
+    for (const char* budget : {"1", "40K"}) {
+        Study spilled;
+        for (const auto& [name, data] : files) spilled.file(name, data);
+        spilled.configure(config);
+        setenv("CIMBREL_MEMORY", budget, 1);
+        const bool read = spilled.read(3);
+        unsetenv("CIMBREL_MEMORY");
+        ASSERT_TRUE(read);
+        ASSERT_EQ(nullptr, spilled.matrix->logit);
+        const Matrix_spill& spill = *spilled.matrix->spill;
+        EXPECT_EQ(in_memory.out, spilled.out);
+        std::vector<double> scratch;
+        for (uint32_t b = 0; b < spill_block_count(spill); ++b) {
+            gsl_matrix* block = gsl_matrix_alloc(spill_block_size(spill, b), 7);
+            std::string error;
+            ASSERT_TRUE(spill_read_block(spill, b, block, scratch, error)) << error;
+            for (size_t r = 0; r < block->size1; ++r)
+                for (size_t c = 0; c < 7; ++c) {
+                    const double expected = in_memory.logit(spill_block_first(spill, b) + r, c);
+                    const double got = gsl_matrix_get(block, r, c);
+                    EXPECT_TRUE(got == expected || (std::isnan(got) && std::isnan(expected))) << budget << " " << r;
+                }
+            gsl_matrix_free(block);
+        }
+        EXPECT_EQ(53u, spilled.matrix->probe_num);
+        ASSERT_NE(nullptr, spilled.matrix->quantiles);
+        for (size_t k = 0; k < 15; ++k)
+            for (size_t c = 0; c < 7; ++c)
+                EXPECT_EQ(gsl_matrix_get(in_memory.matrix->quantiles, k, c), gsl_matrix_get(spilled.matrix->quantiles, k, c));
+    }
+}
+
+TEST(read_data, a_malformed_memory_budget_stops_the_run) {
+    Study study;
+    study.configure("@/s1.txt S1 case\n");
+    study.file("s1.txt", two_probes);
+    setenv("CIMBREL_MEMORY", "12 GB", 1);
+    const bool read = study.read();
+    unsetenv("CIMBREL_MEMORY");
+    EXPECT_FALSE(read);
+    EXPECT_EQ("Error: CIMBREL_MEMORY must be a number of bytes with an optional K, M, G or T suffix (for example "
+              "8G), not \"12 GB\"\n",
+              study.out);
 }
 
 // One worker reads its ten files in two groups side by side (8 + 2); four

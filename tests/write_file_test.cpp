@@ -30,7 +30,7 @@ struct Fixture {
     Data_description description;
     Probe_result result;
     std::vector<Point> points;
-    std::map<std::string, uint32_t> probe_index_map;
+    Probe_index_map probe_index_map;
     Parameter options;
 
     explicit Fixture(const std::vector<Probe_row>& rows,
@@ -66,13 +66,13 @@ struct Fixture {
     }
     void annotate(const std::string& id, const std::string& chr, uint32_t loc,
                   const std::string& ann) {
-        probe_index_map[id] = static_cast<uint32_t>(points.size());
         Point point;
         point.chr = chr;
         point.loc = loc;
         point.id = id;
         point.ann = ann;
         points.push_back(point);
+        probe_index_map.build(points);
     }
     std::string file(const std::string& name) const { return read_text(dir.file(name)); }
 
@@ -229,7 +229,8 @@ struct Region_set {
     CGI_description description;
     CGI_result result;
 
-    explicit Region_set(const std::vector<Region_spec>& specs) {
+    // Probes are listed by their rows in the study's registry.
+    Region_set(const std::vector<Region_spec>& specs, const ID_index& probes) {
         if (specs.empty()) return;
         result.pvalue = gsl_vector_alloc(specs.size());
         result.fdr = gsl_vector_alloc(specs.size());
@@ -240,7 +241,11 @@ struct Region_set {
             region.end = specs[i].end;
             region.name = specs[i].name;
             description.regions.push_back(region);
-            if (!specs[i].probes.empty()) description.region_probes[i] = specs[i].probes;
+            for (const std::string& id : specs[i].probes) {
+                uint32_t row = 0;
+                EXPECT_TRUE(probes.find(id, row)) << id;
+                description.region_probes.add(i, row);
+            }
             gsl_vector_set(result.pvalue, i, specs[i].pvalue);
             gsl_vector_set(result.fdr, i, specs[i].fdr);
         }
@@ -266,7 +271,7 @@ const char* const region_header = "CHR\tSTART\tEND\tNAME\tPVALUE\tFDR\tPROBE\tAN
 
 TEST(RegionWriterTest, table_lists_reported_regions_in_region_order) {
     Fixture f(region_probe_rows());
-    Region_set regions(region_specs());
+    Region_set regions(region_specs(), f.description.probe_index);
     std::string out;
     EXPECT_TRUE(f.write_regions(true, regions.result, regions.description, &out));
     EXPECT_EQ(out, "[TIME]     Writing predefined region result\n");
@@ -282,7 +287,7 @@ TEST(RegionWriterTest, tracks_sorted_by_chromosome_text_one_line_per_position) {
     // chr10:50 the A track keeps e's value (met first); e has no B mean, so
     // the B track takes f's; i-l belong to unreported regions.
     Fixture f(region_probe_rows());
-    Region_set regions(region_specs());
+    Region_set regions(region_specs(), f.description.probe_index);
     EXPECT_TRUE(f.write_regions(true, regions.result, regions.description));
     EXPECT_EQ(f.file("r1_A.BedGraph"),
               "chr1\t1100\t1101\t0.210000\nchr1\t1200\t1201\t0.220000\nchr1\t1300\t1301\t0.230000\n"
@@ -298,7 +303,7 @@ TEST(RegionWriterTest, predefined_and_arbitrary_writers_write_the_same_bytes) {
     Fixture f(region_probe_rows());
     std::vector<Region_spec> specs = region_specs();
     specs[3].name = "";  // an arbitrary region's empty name: two tabs side by side
-    Region_set regions(specs);
+    Region_set regions(specs, f.description.probe_index);
     std::string out;
     EXPECT_TRUE(f.write_regions(true, regions.result, regions.description));
     EXPECT_TRUE(f.write_regions(false, regions.result, regions.description, &out));
@@ -311,7 +316,7 @@ TEST(RegionWriterTest, predefined_and_arbitrary_writers_write_the_same_bytes) {
 
 TEST(RegionWriterTest, no_region_writes_header_and_empty_tracks) {
     Fixture f(region_probe_rows());
-    Region_set regions({});
+    Region_set regions({}, f.description.probe_index);
     ASSERT_EQ(regions.result.pvalue, nullptr);
     EXPECT_TRUE(f.write_regions(false, regions.result, regions.description));
     EXPECT_EQ(f.file("r2.txt"), region_header);
@@ -321,28 +326,28 @@ TEST(RegionWriterTest, no_region_writes_header_and_empty_tracks) {
     EXPECT_EQ(f.file("r2_B.BedGraph"), "");
 }
 
-TEST(RegionWriterTest, unresolvable_probe_never_shows_another_probes_value) {
-    // "ghost" is annotated but not a study probe, "lost" a study probe without
-    // annotation (and the ANNOTATION pick). Neither may borrow row 0 or point 0.
+TEST(RegionWriterTest, probe_without_annotation_never_shows_another_probes_value) {
+    // "lost" is a study probe without annotation (and region X's ANNOTATION
+    // pick): it is listed, but neither borrows point 0 nor draws a track line.
     std::vector<Probe_row> rows = region_probe_rows();
     rows.push_back({"lost", 2, 1, 0, {0.5, 0.5}, "", 0, ""});
     Fixture f(rows);
-    f.annotate("ghost", "chr1", 1150, "annGhost");
-    Region_set regions({{"chr1", 1000, 2000, "X", 0.001, 0.001, {"ghost", "lost"}},
-                        {"chr1", 3000, 4000, "Y", 0.001, 0.001, {"lost", "ghost", "b"}}});
+    Region_set regions({{"chr1", 1000, 2000, "X", 0.001, 0.001, {"b", "lost"}},
+                        {"chr1", 3000, 4000, "Y", 0.001, 0.001, {"lost", "b", "c"}}},
+                       f.description.probe_index);
     std::string out;
     EXPECT_TRUE(f.write_regions(true, regions.result, regions.description, &out));
     EXPECT_EQ(out, "[TIME]     Writing predefined region result\n");
     EXPECT_EQ(f.file("r1.txt"), std::string(region_header) +
-                                    "chr1\t1000\t2000\tX\t0.001\t0.001\tghost,lost,\t\n"
-                                    "chr1\t3000\t4000\tY\t0.001\t0.001\tlost,ghost,b,\tannGhost\n");
-    EXPECT_EQ(f.file("r1_A.BedGraph"), "chr1\t1200\t1201\t0.220000\n");
-    EXPECT_EQ(f.file("r1_B.BedGraph"), "chr1\t1200\t1201\t0.320000\n");
+                                    "chr1\t1000\t2000\tX\t0.001\t0.001\tb,lost,\t\n"
+                                    "chr1\t3000\t4000\tY\t0.001\t0.001\tlost,b,c,\tannB\n");
+    EXPECT_EQ(f.file("r1_A.BedGraph"), "chr1\t1200\t1201\t0.220000\nchr1\t1300\t1301\t0.230000\n");
+    EXPECT_EQ(f.file("r1_B.BedGraph"), "chr1\t1200\t1201\t0.320000\nchr1\t1300\t1301\t0.330000\n");
 }
 
 TEST(RegionWriterTest, unwritable_table_fails_and_creates_no_track) {
     Fixture f(region_probe_rows());
-    Region_set regions(region_specs());
+    Region_set regions(region_specs(), f.description.probe_index);
     f.options.r1_out_file = f.dir.file("missing/r1.txt");
     std::string out;
     EXPECT_FALSE(f.write_regions(true, regions.result, regions.description, &out));
@@ -357,7 +362,7 @@ TEST(RegionWriterTest, unwritable_track_stops_with_empty_files) {
     std::vector<Probe_row> rows = region_probe_rows();
     for (Probe_row& row : rows) row.means.push_back(0.5);
     Fixture f(rows, {"A", "B", "C"});
-    Region_set regions(region_specs());
+    Region_set regions(region_specs(), f.description.probe_index);
     ASSERT_EQ(mkdir(f.dir.file("r2_B.BedGraph").c_str(), 0755), 0);
     std::string out;
     EXPECT_FALSE(f.write_regions(false, regions.result, regions.description, &out));
@@ -372,7 +377,7 @@ TEST(RegionWriterTest, unwritable_track_stops_with_empty_files) {
 TEST(RegionWriterTest, failed_write_is_reported_as_failure) {
     if (!file_exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     Fixture f(region_probe_rows());
-    Region_set regions(region_specs());
+    Region_set regions(region_specs(), f.description.probe_index);
     f.options.r1_out_file = "/dev/full";
     std::string out;
     EXPECT_FALSE(f.write_regions(true, regions.result, regions.description, &out));
