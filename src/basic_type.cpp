@@ -6,10 +6,6 @@
 #include "spill_file.h"
 #include "time_out.h"
 
-std::string_view ID_index::text_of(const Entry& entry) const {
-    return std::string_view(text_.data() + entry.offset, entry.length);
-}
-
 size_t ID_index::slot_of(std::string_view id) const {
     const size_t mask = slots_.size() - 1;
     for (size_t slot = std::hash<std::string_view>()(id) & mask;; slot = (slot + 1) & mask) {
@@ -44,6 +40,7 @@ bool ID_index::add(std::string_view id, uint32_t index) {
     }
     if (index >= by_index_.size()) by_index_.resize(static_cast<size_t>(index) + 1, none);
     by_index_[index] = slots_[slot];
+    ++registered_;
     return true;
 }
 
@@ -68,11 +65,6 @@ bool ID_index::find(std::string_view id, uint32_t& index) const {
     if (entry == none) return false;
     index = entries_[entry].newest;
     return true;
-}
-
-std::string_view ID_index::name(uint32_t index) const {
-    if (index >= by_index_.size() || by_index_[index] == none) return std::string_view();
-    return text_of(entries_[by_index_[index]]);
 }
 
 bool Sample_group::add(const std::string& sample, const std::string& group) {

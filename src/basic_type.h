@@ -32,12 +32,17 @@ public:
     // Silent lookups: true and the index when id is registered; the
     // identifier under index ("" when none), valid while the registry lives.
     bool find(std::string_view id, uint32_t& index) const;
-    std::string_view name(uint32_t index) const;
+    std::string_view name(uint32_t index) const {
+        if (index >= by_index_.size() || by_index_[index] == none) return std::string_view();
+        return text_of(entries_[by_index_[index]]);
+    }
     // Number of distinct identifiers.
     uint32_t size() const { return static_cast<uint32_t>(entries_.size()); }
     // One past the largest registered index (0 when empty): indices below
     // it may be walked in order with name().
     uint32_t index_end() const { return static_cast<uint32_t>(by_index_.size()); }
+    // True when some identifier was registered under more than one index.
+    bool has_repeats() const { return registered_ != entries_.size(); }
 
 private:
     struct Entry {
@@ -46,7 +51,9 @@ private:
         uint32_t newest;  // index it resolves to
     };
     static constexpr uint32_t none = UINT32_MAX;
-    std::string_view text_of(const Entry& entry) const;
+    std::string_view text_of(const Entry& entry) const {
+        return std::string_view(text_.data() + entry.offset, entry.length);
+    }
     // Slot of id in slots_: its entry, or the empty slot where it would go.
     size_t slot_of(std::string_view id) const;
     void grow_slots();
@@ -55,6 +62,7 @@ private:
     std::vector<Entry> entries_;       // one per distinct identifier
     std::vector<uint32_t> slots_;      // open-addressing table of entry numbers
     std::vector<uint32_t> by_index_;   // index -> entry (none when unregistered)
+    size_t registered_ = 0;            // indices registered
 };
 
 // Sample-to-group and group-to-samples membership (samples in order of addition).

@@ -112,22 +112,25 @@ uint32_t Region_probes::regions_with_probes() const {
 
 // The annotation records of the study's probes: every study identifier is
 // looked up in the probe index map, and the records found are put in
-// annotation order.
-std::vector<uint32_t> study_points(const std::vector<Point>& points, const Data_description& description,
-                                   const Probe_index_map& probe_index_map) {
+// annotation order. A repeated identifier resolves to its newest row.
+std::vector<Study_point> study_points(const std::vector<Point>& points, const Data_description& description,
+                                      const Probe_index_map& probe_index_map) {
     const ID_index& study = description.probe_index;
-    std::vector<uint32_t> records;
-    records.reserve(study.size());
+    std::vector<Study_point> probes;
+    probes.reserve(study.size());
     std::vector<char> taken(points.size(), 0);
+    const bool repeats = study.has_repeats();
     for (uint32_t row = 0; row < study.index_end(); ++row) {
-        uint32_t record = 0;
+        uint32_t record = 0, newest = row;
         const std::string_view id = study.name(row);
         if (id.empty() || !probe_index_map.find(id, record) || record >= points.size() || taken[record]) continue;
+        if (repeats) study.find(id, newest);
         taken[record] = 1;
-        records.push_back(record);
+        probes.push_back({record, newest});
     }
-    std::sort(records.begin(), records.end());
-    return records;
+    std::sort(probes.begin(), probes.end(),
+              [](const Study_point& a, const Study_point& b) { return a.record < b.record; });
+    return probes;
 }
 
 namespace {
@@ -187,24 +190,21 @@ bool read_cgi(std::string file, std::vector<Bed>& regions) {
 void cgi_probe(const std::vector<Bed>& regions, const std::vector<Point>& points,
                const Data_description& description, const Probe_index_map& probe_index_map,
                Region_probes& region_probes) {
-    const std::vector<uint32_t> probes = study_points(points, description, probe_index_map);
+    const std::vector<Study_point> probes = study_points(points, description, probe_index_map);
     size_t j = 0;
     for (size_t i = 0; i < regions.size() && j < probes.size(); ++i) {
         const Bed& region = regions[i];
-        auto record = [&] {
-            uint32_t row = 0;
-            description.probe_index.find(points[probes[j]].id, row);
-            region_probes.add(static_cast<uint32_t>(i), row);
-        };
-        if (region == points[probes[j]]) {
+        auto point = [&](size_t k) -> const Point& { return points[probes[k].record]; };
+        auto record = [&] { region_probes.add(static_cast<uint32_t>(i), probes[j].row); };
+        if (region == point(j)) {
             // The probes after a contained one lie inside the region until
             // the first one beyond its end.
             record();
-            for (++j; j < probes.size() && !(region < points[probes[j]]); ++j) record();
-        } else if (region > points[probes[j]]) {
+            for (++j; j < probes.size() && !(region < point(j)); ++j) record();
+        } else if (region > point(j)) {
             // Skip the probes before the region, taking those inside it.
-            for (++j; j < probes.size() && !(region < points[probes[j]]); ++j) {
-                if (region == points[probes[j]]) record();
+            for (++j; j < probes.size() && !(region < point(j)); ++j) {
+                if (region == point(j)) record();
             }
         }
         // Otherwise the region ends before probe j and receives nothing.

@@ -106,12 +106,18 @@ bool read_probe_ann(const std::string& file, std::vector<Point>& points, Probe_i
 // sorted. False after "Error: cannot open file ..." when it cannot be opened.
 bool read_cgi(std::string file, std::vector<Bed>& regions);
 
+// A study probe's annotation record (index into points) and matrix row.
+struct Study_point {
+    uint32_t record;
+    uint32_t row;
+};
+
 // The annotation records of the study's probes, one per probe (the record the
-// probe index map points to), as indices into points in annotation order
-// (chromosome, position). Annotated probes outside the study and duplicate
-// annotation lines are left out.
-std::vector<uint32_t> study_points(const std::vector<Point>& points, const Data_description& description,
-                                   const Probe_index_map& probe_index_map);
+// probe index map points to, with the row its identifier resolves to), in
+// annotation order (chromosome, position). Annotated probes outside the study
+// and duplicate annotation lines are left out.
+std::vector<Study_point> study_points(const std::vector<Point>& points, const Data_description& description,
+                                      const Probe_index_map& probe_index_map);
 
 // Assigns every annotated study probe to the first region (in region order)
 // that contains it, by one merge sweep of the sorted regions and probes.

@@ -36,9 +36,11 @@ void dmr_analysis(const Data_description& study, Data_matrix* matrix, const Para
                   CGI_description& description, CGI_result& result, const Probe_result* probe_result,
                   Fit_path path) {
     progress("     Analyzing differentially methylated arbitrary region");
-    const std::vector<uint32_t> records = study_points(points, study, probe_index_map);
-    std::vector<uint32_t> rows(records.size(), 0);
-    for (size_t k = 0; k < records.size(); ++k) study.probe_index.find(points[records[k]].id, rows[k]);
+    std::vector<uint32_t> records, rows;
+    for (const Study_point& probe : study_points(points, study, probe_index_map)) {
+        records.push_back(probe.record);
+        rows.push_back(probe.row);
+    }
     find_region(points, records, rows, description);
     test_regions(matrix, options.thread_num, study, result, description, probe_result, path,
                  "       Finding fdr in arbitrary region analysis");

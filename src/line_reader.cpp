@@ -17,8 +17,6 @@ constexpr size_t block_size = 64;
 constexpr size_t block_size = 1 << 20;
 #endif
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
 }  // namespace
 
 void Line_reader::reset() {
@@ -64,16 +62,9 @@ bool Line_reader::refill() {
     return true;
 }
 
-bool Line_reader::next(std::string_view& line) {
+bool Line_reader::next_slow(std::string_view& line) {
     for (;;) {
-        const char* base = buffer_.data();
-        const void* found = scanned_ < end_ ? memchr(base + scanned_, '\n', end_ - scanned_) : nullptr;
-        if (found != nullptr) {
-            const size_t stop = static_cast<const char*>(found) - base + 1;
-            line = std::string_view(base + begin_, stop - begin_);
-            begin_ = scanned_ = stop;
-            return true;
-        }
+        if (take_line(line)) return true;
         scanned_ = end_;
         if (!at_end_ && refill()) continue;
         if (failed_ || begin_ == end_) return false;
@@ -131,7 +122,8 @@ bool Line_scanner::word(std::string& out) {
 // "+" is taken, "inf", "nan" and hexadecimal text are not numbers, an
 // exponent mark without digits makes the read fail, and a value beyond the
 // double range fails while an underflow gives the rounded (possibly zero)
-// value.
+// value. Plain short decimals, the bulk of every data file, take an exact
+// shortcut.
 bool Line_scanner::number(double& out) {
     if (!ok_) return false;
     skip_space();
@@ -139,12 +131,18 @@ bool Line_scanner::number(double& out) {
     const char* last = first + rest_.size();
     const char* start = first;
     if (start < last && *start == '+') ++start;
-    const char* lead = start < last && *start == '-' && start == first ? start + 1 : start;
+    const bool negative = start < last && *start == '-' && start == first;
+    const char* lead = negative ? start + 1 : start;
     if (lead == last || !(is_digit(*lead) || *lead == '.')) return ok_ = false;
+    const char* end = nullptr;
+    if (short_decimal(lead, last, negative, out, end)) {
+        rest_.remove_prefix(static_cast<size_t>(end - first));
+        return true;
+    }
     double value = 0.0;
     const fast_float::from_chars_result result = fast_float::from_chars(start, last, value);
     if (result.ec != std::errc() || !std::isfinite(value)) return ok_ = false;
-    const char* end = result.ptr;
+    end = result.ptr;
     if (end < last && (*end == 'e' || *end == 'E')) {
         // fast_float leaves a mark without exponent digits unread; the stream
         // takes it in and fails. A mark after a complete exponent ends the number.

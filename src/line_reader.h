@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -30,7 +31,7 @@ public:
     void open_memory(const char* data, size_t size);
     bool is_open() const { return input_.is_open(); }
     // Next line; false at the end of the file and after an error.
-    bool next(std::string_view& line);
+    bool next(std::string_view& line) { return take_line(line) || next_slow(line); }
     // After next() returned false: true when reading stopped on an error
     // (a read error, a corrupt or truncated compressed file) rather than at
     // the end; error() says what it was, for a message naming the file.
@@ -42,6 +43,18 @@ public:
 private:
     void reset();
     bool refill();
+    bool next_slow(std::string_view& line);
+    // The next whole line already in the buffer, if there is one.
+    bool take_line(std::string_view& line) {
+        if (scanned_ >= end_) return false;
+        const char* base = buffer_.data();
+        const void* found = memchr(base + scanned_, '\n', end_ - scanned_);
+        if (found == nullptr) return false;
+        const size_t stop = static_cast<size_t>(static_cast<const char*>(found) - base) + 1;
+        line = std::string_view(base + begin_, stop - begin_);
+        begin_ = scanned_ = stop;
+        return true;
+    }
 
     Input_file input_;
     std::vector<char> buffer_;  // [begin_, end_) is read and not yet returned
@@ -87,5 +100,35 @@ bool read_number(const std::string& text, uint32_t& out);
 
 // White space as the stream extraction sees it (blank, \t, \n, \v, \f, \r).
 inline bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// A plain decimal at text: digits, an optional point and digits, no
+// exponent, at most 19 digits in all. Its mantissa is then an integer below
+// 2^63 and its scale at most 10^19; when both are exact doubles (mantissa up
+// to 2^53, scale up to 10^22) one correctly rounded division gives the
+// correctly rounded value, the one stream extraction gives. False for
+// anything else, which Line_scanner::number reads by its general path. On
+// success end is the first character after the number.
+inline bool short_decimal(const char* text, const char* last, bool negative, double& out, const char*& end) {
+    static constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,
+                                        1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
+    uint64_t mantissa = 0;
+    const char* p = text;
+    for (; p < last && is_digit(*p); ++p) mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+    const size_t digits = static_cast<size_t>(p - text);
+    size_t fraction = 0;
+    if (digits > 19) return false;
+    if (p < last && *p == '.') {
+        for (++p; p < last && is_digit(*p) && digits + fraction < 19; ++p, ++fraction)
+            mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+        if (p < last && is_digit(*p)) return false;
+    }
+    if (digits + fraction == 0 || (p < last && (*p == 'e' || *p == 'E')) || mantissa > (uint64_t(1) << 53))
+        return false;
+    const double value = static_cast<double>(mantissa) / powers[fraction];
+    out = negative ? -value : value;
+    end = p;
+    return true;
+}
 
 #endif

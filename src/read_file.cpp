@@ -1,5 +1,7 @@
 #include "read_file.h"
 
+#include <sys/mman.h>
+
 #include <cmath>
 
 #include "line_reader.h"
@@ -238,12 +240,34 @@ struct Sample_stream {
 // excluded with its messages; a beta of exactly 0 or 1 (infinite logit) is
 // excluded and counted. False when the line names a probe other than the
 // reference row's.
+// The fields of a plain data line read in one pass: an identifier, then two
+// plain decimals (see short_decimal), the form of nearly every line. False
+// for any other line, which the scanner reads, with the same values.
+inline bool plain_data_line(std::string_view line, std::string_view& id, double& beta, double& detection) {
+    const char* p = line.data();
+    const char* const end = p + line.size();
+    while (p < end && is_space(*p)) ++p;
+    const char* const first = p;
+    while (p < end && !is_space(*p)) ++p;
+    if (p == first) return false;
+    id = std::string_view(first, static_cast<size_t>(p - first));
+    for (double* field : {&beta, &detection}) {
+        while (p < end && is_space(*p)) ++p;
+        if (p == end || !(is_digit(*p) || *p == '.') || !short_decimal(p, end, false, *field, p)) return false;
+    }
+    return true;
+}
+
 bool read_data_line(std::string_view line, std::string_view reference_id, const std::string& file,
                     uint32_t row, double& value, uint32_t& extremes) {
-    Line_scanner scanner(line);
     std::string_view id;
     double beta = 0.0, detection = 0.0;
-    const bool has_id = scanner.word(id);
+    bool has_id = true, parsed = plain_data_line(line, id, beta, detection);
+    Line_scanner scanner(line);
+    if (!parsed) {
+        has_id = scanner.word(id);
+        parsed = has_id && scanner.number(beta) && scanner.number(detection);
+    }
     if (has_id && id != reference_id) {
         message("Error: line %u of data file %s holds probe \"%.*s\", but the reference sample "
                 "file holds \"%.*s\" there\n",
@@ -252,7 +276,7 @@ bool read_data_line(std::string_view line, std::string_view reference_id, const 
         return false;
     }
     value = excluded_value;
-    if (!has_id || !scanner.number(beta) || !scanner.number(detection)) {
+    if (!parsed) {
         message("Error: wrong format when reading data file\nError sentence: %.*s\n"
                 "Error: wrong beta value encountered when reading data\nWrong sentence: %.*s\n",
                 print_length(line), line.data(), print_length(line), line.data());
@@ -364,6 +388,17 @@ constexpr uint64_t bytes_per_probe = 256;
 // Per sample a worker reads side by side: its usable values and buffers.
 uint64_t stream_bytes(uint32_t probe_num) { return 8ull * probe_num + (3u << 20); }
 
+// Asks for transparent huge pages under the matrix (where the system grants
+// them on request): filling it then takes a few hundred page faults instead
+// of one per 4 KB page.
+void advise_huge_pages(gsl_matrix* matrix) {
+    constexpr uintptr_t huge_page = uintptr_t(2) << 20;
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(matrix->data);
+    const uintptr_t end = begin + matrix->size1 * matrix->tda * sizeof(double);
+    const uintptr_t first = (begin + huge_page - 1) & ~(huge_page - 1), last = end & ~(huge_page - 1);
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+}
+
 // Chooses between the matrix in memory and the spill file: in memory when
 // the whole run fits the budget; otherwise blocks of as many rows as the
 // budget leaves room for, after the per-probe state and the readers.
@@ -453,6 +488,7 @@ Data_matrix* read_data_file(const std::string& configure_file, Data_matrix* matr
         spill_block_rows(probe_num, sample_num, description.group_index.size(), workers, memory_budget);
     if (block_rows == 0) {
         plan.logit = matrix->logit = gsl_matrix_alloc(probe_num, sample_num);
+        advise_huge_pages(matrix->logit);
     } else {
         std::string error;
         plan.spill = matrix->spill = spill_create(probe_num, sample_num, block_rows, error);
