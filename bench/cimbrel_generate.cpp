@@ -37,6 +37,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include <isa-l/igzip_lib.h>
+
 namespace {
 
 struct Options {
@@ -49,6 +51,7 @@ struct Options {
     std::string out = "study";
     uint32_t threads = 2;
     uint32_t digits = 6;  // decimals of betas and detection p-values
+    bool gzip = false;    // data files gzip-compressed (<sample>.txt.gz)
 };
 
 enum class Kind : uint8_t { island, open_sea, snp };
@@ -397,6 +400,27 @@ void append_line(std::string& text, const Study& study, const Options& options, 
     text += '\n';
 }
 
+// text as one gzip member (ISA-L, fastest level): studies too large for the
+// disk as plain text still fit compressed.
+std::string gzip_member(const std::string& text) {
+    isal_zstream stream;
+    isal_deflate_stateless_init(&stream);
+    std::vector<uint8_t> level(ISAL_DEF_LVL1_DEFAULT);
+    std::string out(text.size() + text.size() / 8 + 4096, '\0');
+    stream.level = 1;
+    stream.level_buf = level.data();
+    stream.level_buf_size = static_cast<uint32_t>(level.size());
+    stream.gzip_flag = IGZIP_GZIP;
+    stream.end_of_stream = 1;
+    stream.next_in = reinterpret_cast<uint8_t*>(const_cast<char*>(text.data()));
+    stream.avail_in = static_cast<uint32_t>(text.size());
+    stream.next_out = reinterpret_cast<uint8_t*>(&out[0]);
+    stream.avail_out = static_cast<uint32_t>(out.size());
+    if (isal_deflate_stateless(&stream) != COMP_OK) return std::string();
+    out.resize(stream.total_out);
+    return out;
+}
+
 bool write_file(const std::string& path, const std::string& text) {
     FILE* file = fopen(path.c_str(), "w");
     if (file == nullptr) {
@@ -409,8 +433,12 @@ bool write_file(const std::string& path, const std::string& text) {
     return ok;
 }
 
+std::string sample_file(const Options& options, const Sample& sample) {
+    return sample.name + (options.gzip ? ".txt.gz" : ".txt");
+}
+
 std::string sample_path(const Options& options, const Sample& sample) {
-    return options.out + "/data/samples/" + sample.name + ".txt";
+    return options.out + "/data/samples/" + sample_file(options, sample);
 }
 
 // Worker t of n writes the samples t, t+n, t+2n, ...
@@ -423,7 +451,7 @@ void write_samples_thread(const Study& study, const Options& options, uint32_t t
         text.clear();
         for (size_t i = 0; i < study.probes.size(); ++i)
             append_line(text, study, options, i, study.samples[s], rng);
-        if (!write_file(sample_path(options, study.samples[s]), text)) ok = false;
+        if (!write_file(sample_path(options, study.samples[s]), options.gzip ? gzip_member(text) : text)) ok = false;
     }
 }
 
@@ -443,7 +471,7 @@ bool write_configuration(const Study& study, const Options& options) {
     text += "\n";
     char number[32];
     for (const Sample& sample : study.samples) {
-        text += "../data/samples/" + sample.name + ".txt\t" + sample.name + "\t";
+        text += "../data/samples/" + sample_file(options, sample) + "\t" + sample.name + "\t";
         if (options.continuous) {
             snprintf(number, sizeof(number), "%g", sample.value);
             text += number;
@@ -505,6 +533,7 @@ void usage() {
          "--samples N         samples (default 12)\n"
          "--groups N          sample groups, in consecutive blocks (default 2: control, case)\n"
          "--continuous        give every sample a continuous value instead of a group\n"
+         "--gzip              write the data files gzip-compressed (<sample>.txt.gz)\n"
          "--covariables N     covariables: age, sex, then scores pc1, pc2, ... (default 1)\n"
          "--seed N            random seed (default 1); the same seed gives the same study\n"
          "--threads N         samples written in parallel (default 2); output does not depend on it\n"
@@ -562,6 +591,8 @@ bool parse_options(int argc, char** argv, Options& options, bool& help) {
         }
         if (word == "--continuous") {
             options.continuous = true;
+        } else if (word == "--gzip") {
+            options.gzip = true;
         } else if (i + 1 >= argc || !set_option(options, word, argv[i + 1])) {
             fprintf(stderr, "cimbrel_generate: unknown option, or missing or bad value: %s%s%s\n",
                     word.c_str(), i + 1 < argc ? " " : "", i + 1 < argc ? argv[i + 1] : "");
