@@ -56,9 +56,14 @@ bool file_exists(const std::string& path) {
 
 
 Run_result run_cimbrel(const std::vector<std::string>& args, const std::string& dir) {
+    return run_program(CIMBREL_BINARY, args, dir);
+}
+
+Run_result run_program(const std::string& program, const std::vector<std::string>& args, const std::string& dir) {
     Temp_dir capture;
     std::string out_path = capture.file("out"), err_path = capture.file("err");
     Run_result result;
+    fflush(nullptr);  // a child must not write the parent's buffered output again
     pid_t pid = fork();
     if (pid == 0) {
         if (chdir(dir.c_str()) != 0) _exit(127);
@@ -66,7 +71,7 @@ Run_result run_cimbrel(const std::vector<std::string>& args, const std::string& 
         FILE* err = freopen(err_path.c_str(), "w", stderr);
         if (out == nullptr || err == nullptr) _exit(127);
         std::vector<char*> argv;
-        std::string binary = CIMBREL_BINARY;
+        std::string binary = program;
         argv.push_back(&binary[0]);
         std::vector<std::string> copies(args);
         for (auto& a : copies) argv.push_back(&a[0]);

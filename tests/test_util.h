@@ -33,6 +33,9 @@ struct Run_result {
 
 // Runs the built cimbrel with args in folder dir.
 Run_result run_cimbrel(const std::vector<std::string>& args, const std::string& dir = ".");
+// Runs the program at path binary (a companion program) with args in folder dir.
+Run_result run_program(const std::string& binary, const std::vector<std::string>& args,
+                       const std::string& dir = ".");
 
 // Replaces the "[...]" time stamp that opens progress lines with "[TIME]".
 std::string mask_time_stamps(const std::string& text);

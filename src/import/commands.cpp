@@ -1,0 +1,207 @@
+#include "commands.h"
+
+#include <cstdio>
+
+#include "cli.h"
+#include "islands.h"
+#include "line_reader.h"
+#include "manifest.h"
+#include "study_import.h"
+
+namespace {
+
+const char* const matrix_usage =
+    "Usage: cimbrel-import matrix BETAS --samples SHEET --out DIR [options]\n"
+    "\n"
+    "Writes a cimbrel study from a beta matrix and a sample sheet: DIR/etc/description.xls\n"
+    "(the configuration), one gzip data file per sample in DIR/data/ and an empty DIR/run/.\n"
+    "Every input may be plain or gzip-compressed.\n"
+    "\n"
+    "  BETAS                        probes x samples, tab or comma separated: first column the\n"
+    "                               probe identifiers, a header row naming the samples; values\n"
+    "                               in [0, 1] or missing (NA, NaN, empty); a column whose header\n"
+    "                               contains \"Detection Pval\" holds the detection p-values of\n"
+    "                               the sample column before it\n"
+    "  --samples SHEET              sample sheet, CSV or TSV with a header row\n"
+    "  --out DIR                    study folder to write (created when missing)\n"
+    "  --detp DETP                  detection p-values: a matrix of the same samples and probes\n"
+    "                               in the same order\n"
+    "  --sample-column NAME         sheet column naming the samples as in BETAS [Sample_Name]\n"
+    "  --group-column NAME          sheet column of the sample groups [Sample_Group]\n"
+    "  --continuous-column NAME     sheet column of a continuous variable, tested instead of groups\n"
+    "  --covariables NAME[,NAME...] sheet columns to adjust for; a numeric column is one\n"
+    "                               covariable, a categorical one with k levels k - 1 indicators\n"
+    "  --exclude LIST               probe identifiers to leave out, one per line (# comments)\n"
+    "  --delimiter auto|tab|comma   field separator of BETAS and DETP [auto: from the header]\n"
+    "  -h, --help                   print this help and exit\n"
+    "\n"
+    "Messages, progress and the cimbrel command to run go to standard error. Exit status:\n"
+    "0 on success, 1 on a usage error or a bad input (nothing is written then).\n";
+
+const char* const manifest_usage =
+    "Usage: cimbrel-import manifest MANIFEST --out FILE [--ann COLUMN[,COLUMN...]]\n"
+    "\n"
+    "Writes cimbrel's probe annotation file (identifier, chromosome, position, annotation)\n"
+    "from the vendor's manifest CSV (450K, EPIC, EPIC v2; [Heading], [Assay], [Controls]).\n"
+    "MANIFEST may be plain or gzip-compressed.\n"
+    "\n"
+    "  --out FILE                   annotation file to write, e.g. DIR/data/probe.ann\n"
+    "  --ann COLUMN[,COLUMN...]     manifest columns to use as the annotation, joined by \"|\"\n"
+    "                               (empty cells as \".\") [Relation_to_UCSC_CpG_Island, empty\n"
+    "                               as OpenSea]\n"
+    "  -h, --help                   print this help and exit\n"
+    "\n"
+    "Identifiers are IlmnID as written; chromosomes are written chrN; probes without\n"
+    "chromosome or position are left out and counted. Exit status: 0 on success, 1 on a\n"
+    "usage error or a bad input (nothing is written then).\n";
+
+const char* const islands_usage =
+    "Usage: cimbrel-import islands FILE --out FILE\n"
+    "\n"
+    "Writes cimbrel's region file (chromosome, start, end, name) from UCSC's\n"
+    "cpgIslandExt.txt (bin, chrom, chromStart, chromEnd, name, ...) or a BED file with 3 or\n"
+    "more columns, detected per file. FILE may be plain or gzip-compressed.\n"
+    "\n"
+    "  --out FILE                   region file to write, e.g. DIR/data/cpgIslandExt.txt\n"
+    "  -h, --help                   print this help and exit\n"
+    "\n"
+    "Coordinates are copied as they stand (both layouts are half-open with zero-based\n"
+    "starts); names lose their white space (\"CpG: 116\" becomes \"CpG:116\"); a BED line\n"
+    "without a name gets chrom:start-end. Exit status: 0 on success, 1 on a usage error or a\n"
+    "bad input (nothing is written then).\n";
+
+// Reads the command line of a subcommand that takes one input and the
+// given options, of which required must be present. Returns -1 to go on,
+// otherwise the exit status (help printed, or a usage error).
+int read_arguments(const std::string& name, const char* usage, const std::vector<std::string>& args,
+                   const std::vector<std::string>& options, const std::vector<std::string>& required,
+                   Command_line& line) {
+    std::string error;
+    if (!parse_command_line(args, options, line, error)) return usage_error(name, error);
+    if (line.help) {
+        fputs(usage, stdout);
+        return 0;
+    }
+    if (line.inputs.size() != 1)
+        return usage_error(name, line.inputs.empty() ? "no input file given" : "more than one input file given");
+    for (const std::string& option : required)
+        if (line.get(option).empty()) return usage_error(name, "option " + option + " is required");
+    return -1;
+}
+
+int failure(const std::string& name, const std::string& error) {
+    say(name, error);
+    return 1;
+}
+
+bool read_delimiter(const std::string& text, Delimiter& delimiter) {
+    if (text.empty() || text == "auto") delimiter = Delimiter::automatic;
+    else if (text == "tab") delimiter = Delimiter::tab;
+    else if (text == "comma") delimiter = Delimiter::comma;
+    else return false;
+    return true;
+}
+
+// The options of the matrix subcommand into the import job; "" or the usage error.
+std::string matrix_job(const Command_line& line, Matrix_import& job) {
+    job.betas = line.inputs[0];
+    job.sheet = line.get("--samples");
+    job.out_dir = line.get("--out");
+    while (job.out_dir.size() > 1 && job.out_dir.back() == '/') job.out_dir.pop_back();
+    job.detp = line.get("--detp");
+    job.exclude = line.get("--exclude");
+    if (line.has("--sample-column")) job.design.sample_column = line.get("--sample-column");
+    if (line.has("--group-column")) job.design.group_column = line.get("--group-column");
+    job.design.continuous_column = line.get("--continuous-column");
+    job.design.covariables = split_list(line.get("--covariables"));
+    if (line.has("--group-column") && line.has("--continuous-column"))
+        return "--group-column and --continuous-column cannot be combined";
+    if (line.has("--continuous-column") && job.design.continuous_column.empty())
+        return "--continuous-column needs a column name";
+    if (!read_delimiter(line.get("--delimiter"), job.delimiter))
+        return "--delimiter must be auto, tab or comma, not \"" + line.get("--delimiter") + "\"";
+    return "";
+}
+
+// Where cimbrel will look for the annotation and region files, and how to make them.
+void say_missing_inputs(const std::string& out_dir) {
+    const char* files[][3] = {{"probe.ann", "manifest", "MANIFEST"}, {"cpgIslandExt.txt", "islands", "ISLANDS"}};
+    for (const auto& file : files) {
+        std::string path = out_dir + "/data/" + file[0];
+        if (file_readable(path)) continue;
+        say("matrix", path + " is not there yet: make it with cimbrel-import " + file[1] + " " + file[2] +
+                          " --out " + path);
+    }
+}
+
+void say_result(const Matrix_import& job, const Import_report& report) {
+    for (const std::string& note : report.notes) say("matrix", "note: " + note);
+    say("matrix", "wrote " + plural(report.samples, "sample") + " x " + plural(report.probes, "probe") + ": " +
+                      job.out_dir + "/etc/description.xls and " + std::to_string(report.samples) + " data files in " +
+                      job.out_dir + "/data/");
+    std::string names;
+    for (const std::string& name : report.covariables) names += (names.empty() ? "" : ", ") + name;
+    say("matrix", plural(report.covariables.size(), "covariable column") + (names.empty() ? "" : " (" + names + ")"));
+    say_missing_inputs(job.out_dir);
+    say("matrix", "run: " + cimbrel_command(job.out_dir, report));
+}
+
+}  // namespace
+
+int matrix_command(const std::vector<std::string>& args) {
+    Command_line line;
+    int status = read_arguments("matrix", matrix_usage, args,
+                                {"--samples", "--out", "--detp", "--sample-column", "--group-column",
+                                 "--continuous-column", "--covariables", "--exclude", "--delimiter"},
+                                {"--samples", "--out"}, line);
+    if (status >= 0) return status;
+    Matrix_import job;
+    std::string error = matrix_job(line, job);
+    if (!error.empty()) return usage_error("matrix", error);
+    Import_report report;
+    auto progress = [](const std::string& text) { say("matrix", text); };
+    if (!import_matrix(job, report, error, progress)) return failure("matrix", error);
+    say_result(job, report);
+    return 0;
+}
+
+int manifest_command(const std::vector<std::string>& args) {
+    Command_line line;
+    int status = read_arguments("manifest", manifest_usage, args, {"--out", "--ann"}, {"--out"}, line);
+    if (status >= 0) return status;
+    if (line.has("--ann") && split_list(line.get("--ann")).empty())
+        return usage_error("manifest", "--ann needs one or more column names");
+    Manifest_counts counts;
+    std::string error;
+    if (!import_manifest(line.inputs[0], line.get("--out"), split_list(line.get("--ann")), counts, error))
+        return failure("manifest", error);
+    if (counts.without_position > 0)
+        say("manifest", "note: " + plural(counts.without_position, "probe") + " without chromosome or position left out");
+    say("manifest", "wrote " + plural(counts.probes, "probe") + " to " + line.get("--out"));
+    return 0;
+}
+
+int islands_command(const std::vector<std::string>& args) {
+    Command_line line;
+    int status = read_arguments("islands", islands_usage, args, {"--out"}, {"--out"}, line);
+    if (status >= 0) return status;
+    Island_layout layout = Island_layout::unknown;
+    size_t regions = 0;
+    std::string error;
+    if (!import_islands(line.inputs[0], line.get("--out"), layout, regions, error)) return failure("islands", error);
+    say("islands", "wrote " + plural(regions, "region") + " (" +
+                       (layout == Island_layout::ucsc ? "UCSC cpgIslandExt layout" : "BED layout") + ") to " +
+                       line.get("--out"));
+    return 0;
+}
+
+const char* import_usage() {
+    return "Usage: cimbrel-import COMMAND [options]\n"
+           "\n"
+           "Turns the files analysts hold into cimbrel's inputs (plain or gzip input):\n"
+           "  matrix     beta matrix + sample sheet -> study folder (configuration, data files)\n"
+           "  manifest   vendor manifest CSV -> probe annotation file\n"
+           "  islands    UCSC cpgIslandExt.txt or BED -> region file\n"
+           "\n"
+           "cimbrel-import COMMAND --help describes each command.\n";
+}

@@ -1,0 +1,322 @@
+#include "study_import.h"
+
+#include <cctype>
+#include <map>
+#include <memory>
+#include <unordered_set>
+
+#include "gzip_output.h"
+#include "line_reader.h"
+#include "matrix.h"
+#include "probe_list.h"
+#include "sheet.h"
+#include "staged_output.h"
+#include "time_out.h"
+
+namespace {
+
+// Progress lines for matrices longer than this many probe rows.
+constexpr size_t progress_step = 100000;
+
+// Compression workers: the machines this runs on have two cores or more.
+constexpr uint32_t compression_threads = 2;
+
+// One imported sample: where its values stand and the block of text waiting to be written.
+struct Sample_output {
+    const Matrix_sample* column = nullptr;  // in the beta matrix
+    size_t detection = 0;                   // field of its detection p-values in the detection source; 0: none
+    std::string temporary;                  // its data file until the import is complete
+    std::string text;                       // lines of the current block
+};
+
+// An open matrix: its line source and its reader.
+struct Matrix_input {
+    Line_reader lines;
+    std::unique_ptr<Matrix_reader> reader;
+
+    bool open(const std::string& path, Delimiter delimiter, std::string& error) {
+        if (!open_input(lines, path, error)) return false;
+        reader.reset(new Matrix_reader(lines, path, delimiter));
+        return reader->read_header(error);
+    }
+};
+
+// Everything the import reads, checked before anything is written.
+struct Import_inputs {
+    Design design;
+    std::unordered_set<std::string> excluded;
+    Matrix_input betas;
+    Matrix_input detp;
+    const Matrix_reader* detection_source = nullptr;  // betas (interleaved), detp, or none
+};
+
+// The detection matrix must list the beta matrix's samples in the same order.
+bool same_samples(const Matrix_reader& betas, const Matrix_reader& detp, std::string& error) {
+    if (detp.interleaved()) {
+        error = detp.file() + ": holds Detection Pval columns itself; give them either in the beta matrix or with --detp";
+        return false;
+    }
+    const auto &a = betas.samples(), &b = detp.samples();
+    for (size_t i = 0; i < a.size() || i < b.size(); ++i) {
+        if (i < a.size() && i < b.size() && a[i].name == b[i].name) continue;
+        std::string theirs = i < b.size() ? "\"" + b[i].name + "\"" : "missing";
+        std::string ours = i < a.size() ? "\"" + a[i].name + "\"" : "none";
+        error = at_line(detp.file(), detp.line(), "sample " + std::to_string(i + 1) + " is " + theirs + ", but " +
+                                                      betas.file() + " has " + ours + " there");
+        return false;
+    }
+    return true;
+}
+
+bool read_inputs(const Matrix_import& job, Import_inputs& in, std::string& error) {
+    Sheet sheet;
+    if (!read_sheet_file(job.sheet, sheet, error) || !build_design(sheet, job.design, in.design, error)) return false;
+    if (!job.exclude.empty() && !read_probe_list_file(job.exclude, in.excluded, error)) return false;
+    if (!in.betas.open(job.betas, job.delimiter, error)) return false;
+    if (in.betas.reader->interleaved()) in.detection_source = in.betas.reader.get();
+    if (job.detp.empty()) return true;
+    if (in.betas.reader->interleaved()) {
+        error = job.betas + ": holds Detection Pval columns, so --detp " + job.detp + " cannot be used with it";
+        return false;
+    }
+    if (!in.detp.open(job.detp, job.delimiter, error) || !same_samples(*in.betas.reader, *in.detp.reader, error))
+        return false;
+    in.detection_source = in.detp.reader.get();
+    return true;
+}
+
+// Pairs each sheet sample with its matrix column (names compared with white
+// space runs as "_", as they are written). Matrix samples the sheet lacks are
+// counted in a note.
+bool match_samples(const Import_inputs& in, const std::string& sheet, std::vector<Sample_output>& outputs,
+                   std::vector<std::string>& notes, std::string& error) {
+    const Matrix_reader& betas = *in.betas.reader;
+    std::map<std::string, size_t> by_name;
+    for (size_t i = 0; i < betas.samples().size(); ++i) by_name.emplace(underscore_spaces(betas.samples()[i].name), i);
+    outputs.resize(in.design.samples.size());
+    for (size_t s = 0; s < outputs.size(); ++s) {
+        const Design_sample& sample = in.design.samples[s];
+        auto at = by_name.find(sample.name);
+        if (at == by_name.end()) {
+            error = at_line(sheet, sample.line, "sample \"" + sample.sheet_name + "\" has no column in " + betas.file());
+            return false;
+        }
+        outputs[s].column = &betas.samples()[at->second];
+        if (in.detection_source == &betas) outputs[s].detection = outputs[s].column->detection;
+        if (in.detection_source != nullptr && in.detection_source != &betas)
+            outputs[s].detection = in.detection_source->samples()[at->second].beta;
+    }
+    size_t left_out = betas.samples().size() - outputs.size();
+    if (left_out > 0)
+        notes.push_back(std::to_string(left_out) + " of the " + plural(betas.samples().size(), "sample") + " of " +
+                        betas.file() + (left_out == 1 ? " is" : " are") + " not in the sheet and left out");
+    return true;
+}
+
+// Checks a cell of sample s (a beta when beta, else a detection p-value);
+// the message names file, line and sample.
+bool check_cell(const Matrix_reader& reader, size_t field, const Sample_output& out, bool beta, Cell& kind,
+                std::string& error) {
+    double value = 0.0;
+    std::string_view cell = reader.field(field);
+    kind = read_cell(cell, value);
+    std::string problem;
+    if (kind == Cell::bad)
+        problem = "\"" + std::string(cell) + "\" is not a number";
+    else if (kind == Cell::number && !(value >= 0.0 && value <= 1.0))
+        problem = std::string(cell) + " is outside [0, 1]" + (beta ? " (betas are expected, not M-values)" : "");
+    if (problem.empty()) return true;
+    error = at_line(reader.file(), reader.line(), "sample \"" + out.column->name + "\": " +
+                                                      (beta ? "beta value " : "detection p-value ") + problem);
+    return false;
+}
+
+// Appends the current probe row to every sample's block; counts missing values.
+bool append_row(const Matrix_reader& betas, const Matrix_reader* detection, std::vector<Sample_output>& outputs,
+                size_t& missing, size_t& bytes, std::string& error) {
+    std::string_view id = betas.id();
+    for (Sample_output& out : outputs) {
+        Cell beta = Cell::missing, p = Cell::number;
+        if (!check_cell(betas, out.column->beta, out, true, beta, error)) return false;
+        if (detection != nullptr && !check_cell(*detection, out.detection, out, false, p, error))
+            return false;
+        size_t before = out.text.size();
+        out.text.append(id).push_back('\t');
+        if (beta == Cell::missing || p == Cell::missing) {
+            out.text.append("0.5\t1\n");
+            ++missing;
+        } else {
+            out.text.append(betas.field(out.column->beta)).push_back('\t');
+            out.text.append(detection != nullptr ? detection->field(out.detection) : "0").push_back('\n');
+        }
+        bytes += out.text.size() - before;
+    }
+    return true;
+}
+
+// Compresses every sample's block into one gzip member appended to its file.
+bool write_block(std::vector<Sample_output>& outputs, std::string& error) {
+    std::vector<std::string> errors(compression_threads);
+    fan_out(compression_threads, [&](uint32_t t, uint32_t n) {
+        Gzip_compressor compressor;
+        std::string member;
+        for (size_t s = t; s < outputs.size() && errors[t].empty(); s += n) {
+            if (!compressor.compress(outputs[s].text, member))
+                errors[t] = "gzip compression failed for " + outputs[s].temporary;
+            else if (append_to_file(outputs[s].temporary, member, errors[t]))
+                outputs[s].text.clear();
+        }
+    });
+    for (const std::string& e : errors)
+        if (!e.empty()) error = e;
+    return error.empty();
+}
+
+// Moves the detection matrix to its next row, which must hold the same probe.
+bool next_detection_row(const Matrix_reader& betas, Matrix_reader& detp, std::string& error) {
+    int got = detp.next(error);
+    if (got < 0) return false;
+    if (got == 0) {
+        error = detp.file() + ": ends before probe \"" + std::string(betas.id()) + "\" (line " +
+                std::to_string(betas.line()) + " of " + betas.file() + ")";
+        return false;
+    }
+    if (detp.id() == betas.id()) return true;
+    error = at_line(detp.file(), detp.line(), "probe \"" + std::string(detp.id()) + "\", but line " +
+                                                  std::to_string(betas.line()) + " of " + betas.file() + " holds \"" +
+                                                  std::string(betas.id()) + "\"");
+    return false;
+}
+
+// After the last beta row: the detection matrix must end too.
+bool detection_ends(const Matrix_reader& betas, Matrix_reader& detp, std::string& error) {
+    int got = detp.next(error);
+    if (got == 1)
+        error = at_line(detp.file(), detp.line(), "probe \"" + std::string(detp.id()) + "\" has no row in " +
+                                                      betas.file() + ", which ends at line " +
+                                                      std::to_string(betas.line()));
+    return got == 0;
+}
+
+// Counts of the streaming pass.
+struct Stream_counts {
+    size_t rows = 0;      // written
+    size_t excluded = 0;  // rows left out by the exclusion list
+    size_t missing = 0;   // values written as excluded
+};
+
+bool stream_rows(const Matrix_import& job, Import_inputs& in, std::vector<Sample_output>& outputs,
+                 Stream_counts& counts, std::string& error,
+                 const std::function<void(const std::string&)>& progress) {
+    Matrix_reader& betas = *in.betas.reader;
+    Matrix_reader* detp = in.detp.reader.get();
+    size_t block_rows = 0, bytes = 0, next_report = progress_step;
+    int got = 0;
+    while ((got = betas.next(error)) == 1) {
+        if (detp != nullptr && !next_detection_row(betas, *detp, error)) return false;
+        if (!in.excluded.empty() && in.excluded.count(std::string(betas.id())) > 0) {
+            ++counts.excluded;
+            continue;
+        }
+        if (!append_row(betas, in.detection_source, outputs, counts.missing, bytes, error)) return false;
+        ++counts.rows;
+        if (++block_rows < job.block_rows && bytes < job.block_bytes) continue;
+        if (!write_block(outputs, error)) return false;
+        block_rows = bytes = 0;
+        if (counts.rows < next_report || !progress) continue;
+        progress(std::to_string(counts.rows) + " probes written");
+        next_report = counts.rows + progress_step;
+    }
+    if (got < 0 || (detp != nullptr && !detection_ends(betas, *detp, error))) return false;
+    if (counts.rows == 0) {
+        error = betas.file() + ": no probe row" + (counts.excluded > 0 ? " outside the exclusion list" : "");
+        return false;
+    }
+    return block_rows == 0 || write_block(outputs, error);
+}
+
+std::string configuration_text(const Design& design, const std::vector<std::string>& files,
+                               const std::string& value_title) {
+    std::string text = "# file\tsample\t" + underscore_spaces(value_title);
+    for (const std::string& name : design.covariable_names) text += "\t" + name;
+    text += "\n";
+    for (size_t s = 0; s < design.samples.size(); ++s) {
+        const Design_sample& sample = design.samples[s];
+        text += "../data/" + files[s] + "\t" + sample.name + "\t" + sample.value;
+        for (const std::string& value : sample.covariables) text += "\t" + value;
+        text += "\n";
+    }
+    return text;
+}
+
+std::string count_note(const Stream_counts& counts, size_t listed) {
+    return plural(counts.excluded, "probe") + " of the exclusion list left out (" + std::to_string(listed) +
+           " listed, " + std::to_string(listed - counts.excluded) + " of them not in the matrix)";
+}
+
+void add_notes(const Stream_counts& counts, const Import_inputs& in, const Matrix_import& job, Import_report& report) {
+    if (!job.exclude.empty()) report.notes.push_back(count_note(counts, in.excluded.size()));
+    if (counts.missing > 0)
+        report.notes.push_back(plural(counts.missing, "value") + " missing (NA, NaN, empty) are written "
+                               "as excluded (beta 0.5, detection p-value 1)");
+    if (in.detection_source == nullptr)
+        report.notes.push_back("no detection p-values (no Detection Pval columns, no --detp): every present beta "
+                               "counts as detected");
+}
+
+}  // namespace
+
+bool import_matrix(const Matrix_import& job, Import_report& report, std::string& error,
+                   const std::function<void(const std::string&)>& progress) {
+    report = Import_report();
+    Import_inputs in;
+    std::vector<Sample_output> outputs;
+    if (!read_inputs(job, in, error) || !match_samples(in, job.sheet, outputs, report.notes, error)) return false;
+    const std::string data_dir = job.out_dir + "/data", etc_dir = job.out_dir + "/etc";
+    if (!make_folders(data_dir, error) || !make_folders(etc_dir, error) || !make_folders(job.out_dir + "/run", error))
+        return false;
+    Staged_files data_files;
+    std::vector<std::string> names;
+    std::set<std::string> taken;
+    for (size_t s = 0; s < outputs.size(); ++s) {
+        names.push_back(data_file_name(in.design.samples[s].name, taken));
+        outputs[s].temporary = data_files.add(data_dir + "/" + names.back());
+    }
+    Stream_counts counts;
+    if (!stream_rows(job, in, outputs, counts, error, progress) || !data_files.commit(error)) return false;
+    Staged_text configuration;
+    const std::string& title = in.design.continuous ? job.design.continuous_column : job.design.group_column;
+    if (!configuration.open(etc_dir + "/description.xls", error)) return false;
+    configuration.write(configuration_text(in.design, names, title));
+    if (!configuration.commit(error)) return false;
+    report.notes.insert(report.notes.begin(), in.design.notes.begin(), in.design.notes.end());
+    add_notes(counts, in, job, report);
+    report.probes = counts.rows;
+    report.samples = outputs.size();
+    report.covariables = in.design.covariable_names;
+    report.continuous = in.design.continuous;
+    return true;
+}
+
+std::string data_file_name(const std::string& sample, std::set<std::string>& taken) {
+    std::string base;
+    for (char c : sample) base += (isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_' || c == '+') ? c : '_';
+    if (base.empty() || base[0] == '.') base.insert(0, "_");
+    std::string name = base;
+    for (int n = 2; !taken.insert(lower_case(name)).second; ++n) name = base + "_" + std::to_string(n);
+    return name + ".txt.gz";
+}
+
+std::string cimbrel_command(const std::string& out_dir, const Import_report& report) {
+    std::string run = out_dir + "/run";
+    bool plain = run.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789/._-+,:=") ==
+                 std::string::npos;
+    std::string quoted = run;
+    if (!plain) {
+        quoted = "'";
+        for (char c : run) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        quoted += "'";
+    }
+    return "cd " + quoted + " && cimbrel --covariable " + std::to_string(report.covariables.size()) +
+           (report.continuous ? " --continuous" : "");
+}

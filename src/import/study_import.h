@@ -1,0 +1,64 @@
+// Import of a beta matrix and a sample sheet into a cimbrel study folder:
+// DIR/etc/description.xls (the configuration, samples in sheet order), one
+// gzip data file per sample under DIR/data/ ("id<TAB>beta<TAB>detection-p"
+// per probe, in matrix order) and an empty DIR/run/, so that cimbrel run
+// from DIR/run finds its inputs at its default paths.
+//
+// Beta and detection tokens are copied as written once checked to be
+// numbers in [0, 1], so the study reads to the same doubles as one written
+// by hand. A missing beta or detection p-value is written as "0.5<TAB>1",
+// which cimbrel excludes (detection above 0.05); without detection
+// p-values every present beta gets 0. Probes of the exclusion list are left
+// out of every file. The matrix is read once, in blocks of rows: each block
+// becomes one gzip member appended to each sample's temporary file, so
+// memory is bounded by one block, whatever the size of the matrix. Nothing
+// is renamed into place before the whole matrix has been read; the
+// configuration is written last.
+#ifndef CIMBREL_IMPORT_STUDY_IMPORT_H
+#define CIMBREL_IMPORT_STUDY_IMPORT_H
+
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "delimited.h"
+#include "design.h"
+
+struct Matrix_import {
+    std::string betas;
+    std::string detp;       // matrix of detection p-values; empty: none
+    std::string sheet;
+    std::string exclude;    // probe list; empty: none
+    std::string out_dir;
+    Delimiter delimiter = Delimiter::automatic;  // of the matrices
+    Design_options design;
+    size_t block_rows = 20000;          // probe rows per gzip member
+    size_t block_bytes = size_t(128) << 20;  // text held before a block is written, at most about
+};
+
+struct Import_report {
+    size_t probes = 0;       // probe rows written per sample
+    size_t samples = 0;
+    std::vector<std::string> covariables;  // names of the configuration's K covariable columns
+    bool continuous = false;
+    std::vector<std::string> notes;
+};
+
+// Runs the import. progress, when set, is called with a line of progress
+// for long matrices. False, with error ("FILE:LINE: what" for a bad input),
+// when an input is unreadable or malformed or an output cannot be written;
+// no configuration is then written and no temporary file is left behind.
+bool import_matrix(const Matrix_import& job, Import_report& report, std::string& error,
+                   const std::function<void(const std::string&)>& progress = nullptr);
+
+// The data file name of a sample: its name with every character other than
+// letters, digits, ".", "-", "_" and "+" replaced by "_" (no leading "."),
+// made unique among taken (compared without case) by "_2", "_3", ...; then
+// ".txt.gz". Adds the name to taken.
+std::string data_file_name(const std::string& sample, std::set<std::string>& taken);
+
+// The shell command that runs cimbrel on the imported study.
+std::string cimbrel_command(const std::string& out_dir, const Import_report& report);
+
+#endif

@@ -1,0 +1,104 @@
+// The beta matrix reader on the layouts analysts hold: minfi's write.csv
+// (empty first header cell, quoted names), GEO's processed matrix (tabs,
+// ID_REF, a Detection Pval column after each sample), and its failures.
+#include "matrix.h"
+
+#include <gtest/gtest.h>
+
+#include "line_reader.h"
+
+namespace {
+
+struct Matrix_text {
+    std::string text;
+    Line_reader lines;
+    Matrix_reader reader;
+    explicit Matrix_text(std::string content, Delimiter delimiter = Delimiter::automatic)
+        : text(std::move(content)), reader(lines, "betas.txt", delimiter) {
+        lines.open_memory(text.data(), text.size());
+    }
+};
+
+TEST(Matrix_reader, minfi_csv) {
+    Matrix_text m("\"\",\"S1\",\"S2\"\n\"cg01\",0.5,NA\n\"cg02\",\"0.25\",0.75\n");
+    std::string error;
+    ASSERT_TRUE(m.reader.read_header(error)) << error;
+    ASSERT_EQ(m.reader.samples().size(), 2u);
+    EXPECT_FALSE(m.reader.interleaved());
+    EXPECT_EQ(m.reader.samples()[1].name, "S2");
+    ASSERT_EQ(m.reader.next(error), 1);
+    EXPECT_EQ(m.reader.id(), "cg01");
+    EXPECT_EQ(m.reader.field(2), "NA");
+    ASSERT_EQ(m.reader.next(error), 1);
+    EXPECT_EQ(m.reader.field(1), "0.25");
+    EXPECT_EQ(m.reader.line(), 3u);
+    EXPECT_EQ(m.reader.next(error), 0);
+    EXPECT_TRUE(error.empty());
+}
+
+TEST(Matrix_reader, geo_processed_with_detection_columns) {
+    Matrix_text m("\xEF\xBB\xBFID_REF\tS1\tDetection Pval\tS 2\tS 2.DETECTION PVAL\tS3\tS3.Detection_Pval\r\n"
+                  "cg01\t0.5\t0.01\t0.6\t0.2\t0.7\t0\r\n\r\n!series_matrix_table_end\r\n");
+    std::string error;
+    ASSERT_TRUE(m.reader.read_header(error)) << error;
+    ASSERT_EQ(m.reader.samples().size(), 3u);
+    EXPECT_TRUE(m.reader.interleaved());
+    EXPECT_EQ(m.reader.samples()[1].name, "S 2");
+    EXPECT_EQ(m.reader.samples()[1].beta, 3u);
+    EXPECT_EQ(m.reader.samples()[1].detection, 4u);
+    ASSERT_EQ(m.reader.next(error), 1);
+    EXPECT_EQ(m.reader.field(4), "0.2");
+    EXPECT_EQ(m.reader.next(error), 0);  // blank and "!" lines skipped
+}
+
+TEST(Matrix_reader, header_failures) {
+    struct Case {
+        const char* text;
+        const char* error;
+    } cases[] = {
+        {"ID_REF\tDetection Pval\tS1\n", "betas.txt:1: column 2 (\"Detection Pval\") holds detection p-values, but no sample column stands before it"},
+        {"ID_REF\tS1\tDetection Pval\tS2\n", "betas.txt:1: sample \"S2\" has no Detection Pval column after it, but other samples have one"},
+        {"ID,S1,S1\n", "betas.txt:1: sample \"S1\" names two columns"},
+        {"ID,S1,\n", "betas.txt:1: column 3 has no sample name"},
+        {"ID;S1;S2\n", "betas.txt:1: the header names no sample column (separated by commas)"},
+        {"\n\n", "betas.txt: no header row"},
+    };
+    for (const Case& c : cases) {
+        Matrix_text m(c.text);
+        std::string error;
+        EXPECT_FALSE(m.reader.read_header(error)) << c.text;
+        EXPECT_EQ(error, c.error);
+    }
+}
+
+TEST(Matrix_reader, row_failures) {
+    struct Case {
+        const char* row;
+        const char* error;
+    } cases[] = {
+        {"cg01,0.5\n", "betas.txt:3: row has 2 fields, but the header has 3"},
+        {"cg01,0.5,0.1,0.2\n", "betas.txt:3: row has 4 fields, but the header has 3"},
+        {",0.5,0.1\n", "betas.txt:3: row has no probe identifier"},
+        {"\"cg 01\",0.5,0.1\n", "betas.txt:3: probe identifier \"cg 01\" holds white space"},
+        {"cg01,\"0.5,0.1\n", "betas.txt:3: a quoted field has no closing quote"},
+    };
+    for (const Case& c : cases) {
+        Matrix_text m(std::string("ID,S1,S2\ncg00,0.1,0.2\n") + c.row);
+        std::string error;
+        ASSERT_TRUE(m.reader.read_header(error));
+        EXPECT_EQ(m.reader.next(error), 1);
+        EXPECT_EQ(m.reader.next(error), -1) << c.row;
+        EXPECT_EQ(error, c.error);
+    }
+}
+
+TEST(Matrix_reader, cells) {
+    double value = 0.0;
+    for (const char* missing : {"", "NA", "na", "NaN", "nan"}) EXPECT_EQ(read_cell(missing, value), Cell::missing);
+    EXPECT_EQ(read_cell("0.91", value), Cell::number);
+    EXPECT_DOUBLE_EQ(value, 0.91);
+    EXPECT_EQ(read_cell("-2.3", value), Cell::number);  // the range is the caller's check
+    for (const char* bad : {"abc", "0.5.1", "N/A", "1e", "Inf"}) EXPECT_EQ(read_cell(bad, value), Cell::bad);
+}
+
+}  // namespace

@@ -1,0 +1,190 @@
+// Import of a matrix and a sheet into a study folder: what the data files
+// and the configuration say, and that every bad input stops the import with
+// its file and line named and leaves neither configuration nor data file nor
+// temporary file behind.
+#include "study_import.h"
+
+#include <dirent.h>
+
+#include <gtest/gtest.h>
+
+#include "line_reader.h"
+#include "test_util.h"
+
+namespace {
+
+// The (decompressed) content of a file.
+std::string content(const std::string& path) {
+    Line_reader reader;
+    std::string text;
+    std::string_view line;
+    if (!reader.open(path)) return "<missing>";
+    while (reader.next(line)) text += line;
+    return reader.failed() ? "<corrupt>" : text;
+}
+
+std::vector<std::string> listing(const std::string& path) {
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(path.c_str())) {
+        while (dirent* entry = readdir(dir))
+            if (entry->d_name[0] != '.' || entry->d_name[1] > '.') names.push_back(entry->d_name);
+        closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+struct Import_case : ::testing::Test {
+    Temp_dir dir;
+    Matrix_import job;
+    Import_report report;
+    std::string error;
+
+    // Writes the inputs; gzip when the name ends in .gz.
+    void input(const std::string& name, const std::string& text) {
+        bool gz = name.size() > 3 && name.substr(name.size() - 3) == ".gz";
+        write_text(dir.file(name), gz ? gzip_text(text, 16) : text);
+    }
+    void prepare(const std::string& betas, const std::string& sheet) {
+        input("betas.csv", betas);
+        input("sheet.csv", sheet);
+        job.betas = dir.file("betas.csv");
+        job.sheet = dir.file("sheet.csv");
+        job.out_dir = dir.file("study");
+    }
+    bool run() { return import_matrix(job, report, error); }
+    std::string data(const std::string& sample) { return content(dir.file("study/data/" + sample + ".txt.gz")); }
+    std::string configuration() { return read_text(dir.file("study/etc/description.xls")); }
+};
+
+TEST_F(Import_case, minfi_betas_with_detection_matrix_and_missing_values) {
+    prepare("\"\",\"S1\",\"S2\"\n\"cg01\",0.5,NA\n\"cg02\",NaN,0.75\n\"cg03\",,1e-2\n",
+            "Sample_Name,Sample_Group,Age\nS2,case,40\nS1,control,50\n");
+    input("detp.csv", "\"\",\"S1\",\"S2\"\n\"cg01\",0.01,0.02\n\"cg02\",0,0.2\n\"cg03\",0.03,NA\n");
+    job.detp = dir.file("detp.csv");
+    job.design.covariables = {"Age"};
+    ASSERT_TRUE(run()) << error;
+    EXPECT_EQ(data("S1"), "cg01\t0.5\t0.01\ncg02\t0.5\t1\ncg03\t0.5\t1\n");
+    EXPECT_EQ(data("S2"), "cg01\t0.5\t1\ncg02\t0.75\t0.2\ncg03\t0.5\t1\n");
+    EXPECT_EQ(configuration(), "# file\tsample\tSample_Group\tAge\n"
+                               "../data/S2.txt.gz\tS2\tcase\t40\n"
+                               "../data/S1.txt.gz\tS1\tcontrol\t50\n");
+    EXPECT_EQ(report.probes, 3u);
+    EXPECT_TRUE(listing(dir.file("study/run")).empty());
+    EXPECT_EQ(cimbrel_command(job.out_dir, report).substr(0, 3), "cd ");
+}
+
+TEST_F(Import_case, geo_interleaved_gzip_subset_and_exclusion_list) {
+    input("betas.txt.gz", "ID_REF\tA\tDetection Pval\tB x\tDetection Pval\tC\tDetection Pval\n"
+                          "cg01\t0.1\t0.001\t0.2\t0.06\t0.3\t0\n"
+                          "rs01\t0.4\t0.001\t0.5\t0.00\t0.6\t0\n"
+                          "cg02\t0.7\t0.001\t0.8\t0.01\t0.9\t0\n");
+    input("sheet.csv", "Sample_Name,Sample_Group\n\"B x\",a\nA,b\n");
+    input("exclude.txt", "# cross-reactive\nrs01\ncg99\n");
+    job.betas = dir.file("betas.txt.gz");
+    job.sheet = dir.file("sheet.csv");
+    job.exclude = dir.file("exclude.txt");
+    job.out_dir = dir.file("study");
+    ASSERT_TRUE(run()) << error;
+    EXPECT_EQ(data("B_x"), "cg01\t0.2\t0.06\ncg02\t0.8\t0.01\n");
+    EXPECT_EQ(data("A"), "cg01\t0.1\t0.001\ncg02\t0.7\t0.001\n");
+    EXPECT_EQ(configuration(), "# file\tsample\tSample_Group\n../data/B_x.txt.gz\tB_x\ta\n../data/A.txt.gz\tA\tb\n");
+    std::string notes;
+    for (const std::string& note : report.notes) notes += note + "\n";
+    EXPECT_NE(notes.find("1 of the 3 samples"), std::string::npos) << notes;
+    EXPECT_NE(notes.find("1 probe of the exclusion list left out (2 listed, 1 of them not in the matrix)"),
+              std::string::npos) << notes;
+}
+
+TEST_F(Import_case, blocks_of_rows_are_gzip_members_of_one_file) {
+    std::string betas = "ID,S1\n", expected;
+    for (int i = 0; i < 50; ++i) {
+        betas += "cg" + std::to_string(i) + ",0." + std::to_string(i + 10) + "\n";
+        expected += "cg" + std::to_string(i) + "\t0." + std::to_string(i + 10) + "\t0\n";
+    }
+    prepare(betas, "Sample_Name,Sample_Group\nS1,a\n");
+    job.block_rows = 7;
+    ASSERT_TRUE(run()) << error;
+    EXPECT_EQ(data("S1"), expected);
+}
+
+struct Failure {
+    const char* name;
+    const char* betas;
+    const char* sheet;
+    const char* detp;  // null: none
+    const char* error; // after the folder of the inputs
+};
+
+const Failure failures[] = {
+    {"non_numeric_beta", "ID,S1,S2\ncg01,0.5,0.6\ncg02,0.5,high\n", nullptr, nullptr,
+     "betas.csv:3: sample \"S2\": beta value \"high\" is not a number"},
+    {"m_value", "ID,S1,S2\ncg01,0.5,-2.31\n", nullptr, nullptr,
+     "betas.csv:2: sample \"S2\": beta value -2.31 is outside [0, 1] (betas are expected, not M-values)"},
+    {"ragged_row", "ID,S1,S2\ncg01,0.5,0.6\ncg02,0.5\n", nullptr, nullptr,
+     "betas.csv:3: row has 2 fields, but the header has 3"},
+    {"bad_detection", "ID\tS1\tDetection Pval\tS2\tDetection Pval\ncg01\t0.5\t0.1\t0.6\t2\n", nullptr, nullptr,
+     "betas.csv:2: sample \"S2\": detection p-value 2 is outside [0, 1]"},
+    {"missing_covariable", "ID,S1,S2\ncg01,0.5,0.6\n", "Sample_Name,Sample_Group,Age\nS1,a,3\nS2,b,\n", nullptr,
+     "sheet.csv:3: sample \"S2\" has no value in column \"Age\""},
+    {"sample_not_in_matrix", "ID,S1,S2\ncg01,0.5,0.6\n", "Sample_Name,Sample_Group,Age\nS1,a,3\nS3,b,4\n", nullptr,
+     "sheet.csv:3: sample \"S3\" has no column in "},
+    {"detp_other_sample", "ID,S1,S2\ncg01,0.5,0.6\n", nullptr, "ID,S1,S3\ncg01,0,0\n",
+     "detp.csv:1: sample 2 is \"S3\", but "},
+    {"detp_other_probe", "ID,S1,S2\ncg01,0.5,0.6\ncg02,0.5,0.6\n", nullptr, "ID,S1,S2\ncg01,0,0\ncg03,0,0\n",
+     "detp.csv:3: probe \"cg03\", but line 3 of "},
+    {"detp_shorter", "ID,S1,S2\ncg01,0.5,0.6\ncg02,0.5,0.6\n", nullptr, "ID,S1,S2\ncg01,0,0\n",
+     "detp.csv: ends before probe \"cg02\" (line 3 of "},
+    {"detp_longer", "ID,S1,S2\ncg01,0.5,0.6\n", nullptr, "ID,S1,S2\ncg01,0,0\ncg02,0,0\n",
+     "detp.csv:3: probe \"cg02\" has no row in "},
+};
+
+void PrintTo(const Failure& failure, std::ostream* out) { *out << failure.name; }
+
+class Import_failure : public Import_case, public ::testing::WithParamInterface<Failure> {};
+
+TEST_P(Import_failure, stops_naming_file_and_line_and_leaves_nothing) {
+    const Failure& f = GetParam();
+    prepare(f.betas, f.sheet != nullptr ? f.sheet : "Sample_Name,Sample_Group,Age\nS1,a,3\nS2,b,4\n");
+    job.design.covariables = {"Age"};
+    job.block_rows = 1;  // the first rows are written before the failure
+    if (f.detp != nullptr) {
+        input("detp.csv", f.detp);
+        job.detp = dir.file("detp.csv");
+    }
+    EXPECT_FALSE(run());
+    std::string message = error.substr(0, 1) == "/" ? error.substr(dir.path().size() + 1) : error;
+    EXPECT_EQ(message.substr(0, std::string(f.error).size()), f.error) << error;
+    EXPECT_FALSE(file_exists(dir.file("study/etc/description.xls")));
+    EXPECT_TRUE(listing(dir.file("study/data")).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, Import_failure, ::testing::ValuesIn(failures),
+                         [](const ::testing::TestParamInfo<Failure>& info) { return std::string(info.param.name); });
+
+TEST_F(Import_case, truncated_gzip_matrix_is_an_error_naming_it) {
+    std::string rows = "ID,S1\n";
+    for (int i = 0; i < 2000; ++i) rows += "cg" + std::to_string(i) + ",0.5\n";
+    std::string gz = gzip_text(rows);
+    prepare("", "Sample_Name,Sample_Group\nS1,a\n");
+    write_text(job.betas, gz.substr(0, gz.size() / 2));
+    job.block_rows = 100;
+    EXPECT_FALSE(run());
+    EXPECT_EQ(error.substr(0, job.betas.size() + 2), job.betas + ": ") << error;
+    EXPECT_TRUE(listing(dir.file("study/data")).empty());
+    EXPECT_FALSE(file_exists(dir.file("study/etc/description.xls")));
+}
+
+TEST(Study_import, data_file_names_are_safe_and_unique) {
+    std::set<std::string> taken;
+    EXPECT_EQ(data_file_name("S01", taken), "S01.txt.gz");
+    EXPECT_EQ(data_file_name("s01", taken), "s01_2.txt.gz");
+    EXPECT_EQ(data_file_name("../x/y", taken), "_.._x_y.txt.gz");
+    EXPECT_EQ(data_file_name("GSM1:R01C01", taken), "GSM1_R01C01.txt.gz");
+    Import_report report;
+    report.covariables = {"age", "sex_M"};
+    report.continuous = true;
+    EXPECT_EQ(cimbrel_command("my study", report), "cd 'my study/run' && cimbrel --covariable 2 --continuous");
+}
+
+}  // namespace
