@@ -1,6 +1,7 @@
 #include "read_file.h"
 
 #include <sys/mman.h>
+#include <sys/resource.h>
 
 #include <cmath>
 
@@ -399,6 +400,16 @@ void advise_huge_pages(gsl_matrix* matrix) {
     if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
 
+// Lets the workers keep as many data files open at once as the system's
+// hard limit allows (up to 1,024 workers reading side by side), whatever the
+// soft limit of the shell.
+void raise_open_file_limit() {
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+}
+
 // Chooses between the matrix in memory and the spill file: in memory when
 // the whole run fits the budget; otherwise blocks of as many rows as the
 // budget leaves room for, after the per-probe state and the readers.
@@ -502,6 +513,7 @@ Data_matrix* read_data_file(const std::string& configure_file, Data_matrix* matr
     matrix->sample_num = sample_num;
     if (options.normalize_on) plan.quantiles = matrix->quantiles = gsl_matrix_alloc(quantile_level_num, sample_num);
     std::vector<char> ok(sample_num, 0);
+    raise_open_file_limit();
     fan_out(workers, [&](uint32_t t, uint32_t n) { read_data_thread(&plan, t, n, &ok); });
     for (char read : ok) {
         if (read) continue;

@@ -17,10 +17,12 @@ namespace {
 // are read one after another and each row then takes a short contiguous run.
 constexpr uint32_t tile_columns = 16;
 
-// Bytes at offset, in as many calls as the system needs.
-bool write_all(int fd, const char* data, size_t size, uint64_t offset) {
+// Moves size bytes at offset with io (pread or pwrite), in as many calls as
+// the system needs.
+template <class Io, class Byte>
+bool transfer_all(Io io, int fd, Byte* data, size_t size, uint64_t offset) {
     while (size > 0) {
-        const ssize_t n = pwrite(fd, data, size, static_cast<off_t>(offset));
+        const ssize_t n = io(fd, data, size, static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         data += n;
@@ -30,17 +32,8 @@ bool write_all(int fd, const char* data, size_t size, uint64_t offset) {
     return true;
 }
 
-bool read_all(int fd, char* data, size_t size, uint64_t offset) {
-    while (size > 0) {
-        const ssize_t n = pread(fd, data, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-        offset += static_cast<uint64_t>(n);
-    }
-    return true;
-}
+bool write_all(int fd, const char* data, size_t size, uint64_t offset) { return transfer_all(pwrite, fd, data, size, offset); }
+bool read_all(int fd, char* data, size_t size, uint64_t offset) { return transfer_all(pread, fd, data, size, offset); }
 
 // Offset of column c's segment in block b: every earlier block is full.
 uint64_t segment_offset(const Matrix_spill& spill, uint32_t b, uint32_t c) {
