@@ -9,7 +9,7 @@
 // out, since they need the matrix in memory. Not a test.
 //
 //   cimbrel_bench <study dir> [-n threads] [--covariable K] [--continuous]
-//                 [--region-stride k]
+//                 [--region-stride k] [--no-reference]
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -57,6 +57,7 @@ struct Options {
     uint32_t covariables = 1;
     bool continuous = false;
     uint32_t region_stride = 50;
+    bool reference = true;  // time the reference implementations too
 };
 
 Options parse(int argc, char** argv) {
@@ -68,11 +69,12 @@ Options parse(int argc, char** argv) {
         else if (a == "--covariable") o.covariables = std::stoul(value());
         else if (a == "--continuous") o.continuous = true;
         else if (a == "--region-stride") o.region_stride = std::stoul(value());
+        else if (a == "--no-reference") o.reference = false;
         else o.dir = a;
     }
     if (o.dir.empty()) {
         fprintf(stderr, "usage: cimbrel_bench <study dir> [-n threads] [--covariable K] [--continuous]"
-                        " [--region-stride k]\n");
+                        " [--region-stride k] [--no-reference]\n");
         exit(2);
     }
     return o;
@@ -135,7 +137,8 @@ int main(int argc, char** argv) {
     // included), so both rows measure the same work.
     Probe_result reference;
     const bool in_memory = matrix->logit != nullptr;
-    double t_probe_ref = in_memory ? timed([&] {
+    const bool with_reference = in_memory && o.reference;
+    double t_probe_ref = with_reference ? timed([&] {
         probe_analysis(matrix, o.threads, study, reference, Fit_path::reference);
     }) : 0.0;
     double t_write = timed([&] { write_probe_result(study, fast, points, index_map, options); });
@@ -147,7 +150,7 @@ int main(int argc, char** argv) {
         cgi_probe(islands.regions, points, study, index_map, islands.region_probes);
         cgi_analysis(matrix, o.threads, study, island_result, islands, &fast, Fit_path::fast);
     });
-    double t_r1_ref = in_memory ? reference_regions(matrix, study, islands, o.region_stride) / o.threads : 0.0;
+    double t_r1_ref = with_reference ? reference_regions(matrix, study, islands, o.region_stride) / o.threads : 0.0;
     double t_r1_write = timed([&] {
         write_cgi_result(options, study, fast, points, index_map, island_result, islands);
     });
@@ -157,7 +160,7 @@ int main(int argc, char** argv) {
     double t_r2 = timed([&] {
         dmr_analysis(study, matrix, options, points, index_map, runs, run_result, &fast, Fit_path::fast);
     });
-    double t_r2_ref = in_memory ? reference_regions(matrix, study, runs, o.region_stride) / o.threads : 0.0;
+    double t_r2_ref = with_reference ? reference_regions(matrix, study, runs, o.region_stride) / o.threads : 0.0;
     double t_r2_write = timed([&] {
         write_dmr_result(options, study, fast, points, index_map, run_result, runs);
     });

@@ -6,19 +6,6 @@
 #include "spill_file.h"
 #include "time_out.h"
 
-size_t ID_index::slot_of(std::string_view id) const {
-    const size_t mask = slots_.size() - 1;
-    for (size_t slot = std::hash<std::string_view>()(id) & mask;; slot = (slot + 1) & mask) {
-        if (slots_[slot] == none || text_of(entries_[slots_[slot]]) == id) return slot;
-    }
-}
-
-// Keeps the table at most half full, so a search ends after a few slots.
-void ID_index::grow_slots() {
-    slots_.assign(std::max<size_t>(64, slots_.size() * 2), none);
-    for (uint32_t e = 0; e < entries_.size(); ++e) slots_[slot_of(text_of(entries_[e]))] = e;
-}
-
 bool ID_index::add(std::string_view id, uint32_t index) {
     if (id.empty()) {
         message("Error: NULL probe id\n");
@@ -28,18 +15,18 @@ bool ID_index::add(std::string_view id, uint32_t index) {
         message("Error: duplicated probe index %u\n", index);
         return false;
     }
-    if (2 * (entries_.size() + 1) > slots_.size()) grow_slots();
-    const size_t slot = slot_of(id);
-    if (slots_[slot] != none) {
+    uint32_t entry = entry_of(id);
+    if (entry != none) {
         message("Warning: duplicated probe id %.*s, overwrite old one\n", static_cast<int>(id.size()), id.data());
-        entries_[slots_[slot]].newest = index;
+        entries_[entry].newest = index;
     } else {
-        slots_[slot] = static_cast<uint32_t>(entries_.size());
+        entry = static_cast<uint32_t>(entries_.size());
         entries_.push_back({text_.size(), static_cast<uint32_t>(id.size()), index});
         text_.append(id);
+        slots_.insert(id, entry, [this](uint32_t e) { return text_of(entries_[e]); });
     }
     if (index >= by_index_.size()) by_index_.resize(static_cast<size_t>(index) + 1, none);
-    by_index_[index] = slots_[slot];
+    by_index_[index] = entry;
     ++registered_;
     return true;
 }
@@ -60,8 +47,7 @@ std::string ID_index::get(uint32_t index) const {
 }
 
 bool ID_index::find(std::string_view id, uint32_t& index) const {
-    if (slots_.empty()) return false;
-    const uint32_t entry = slots_[slot_of(id)];
+    const uint32_t entry = entry_of(id);
     if (entry == none) return false;
     index = entries_[entry].newest;
     return true;

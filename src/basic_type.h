@@ -4,7 +4,9 @@
 #ifndef CIMBREL_BASIC_TYPE_H
 #define CIMBREL_BASIC_TYPE_H
 
+#include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <limits>
 #include <string>
@@ -13,6 +15,54 @@
 
 #include <gsl/gsl_matrix.h>
 #include <gsl/gsl_vector.h>
+
+// An open-addressing hash table of record numbers keyed by text that the
+// records hold (text(record) gives it), kept at most half full. Each slot
+// keeps the high 32 bits of its key's hash, so a search reads a record's text
+// only on a likely match: the records are usually far apart in memory.
+class Text_slots {
+public:
+    static constexpr uint32_t none = UINT32_MAX;
+
+    // The record stored under key, or none.
+    template <class Text>
+    uint32_t find(std::string_view key, const Text& text) const {
+        if (slots_.empty()) return none;
+        const uint64_t hash = hash_of(key);
+        const size_t mask = slots_.size() - 1;
+        for (size_t s = hash & mask;; s = (s + 1) & mask) {
+            const uint64_t slot = slots_[s];
+            if (slot == 0) return none;
+            const uint32_t record = static_cast<uint32_t>(slot) - 1;
+            if ((slot >> 32) == (hash >> 32) && text(record) == key) return record;
+        }
+    }
+    // Stores record (below none) under key, which must not be stored yet.
+    template <class Text>
+    void insert(std::string_view key, uint32_t record, const Text& text) {
+        if (2 * (count_ + 1) > slots_.size()) {
+            std::vector<uint64_t> old(std::max<size_t>(64, 2 * slots_.size()), 0);
+            old.swap(slots_);
+            for (uint64_t slot : old) {
+                if (slot != 0) place(hash_of(text(static_cast<uint32_t>(slot) - 1)), static_cast<uint32_t>(slot) - 1);
+            }
+        }
+        place(hash_of(key), record);
+        ++count_;
+    }
+    size_t size() const { return count_; }
+
+private:
+    static uint64_t hash_of(std::string_view key) { return std::hash<std::string_view>()(key); }
+    void place(uint64_t hash, uint32_t record) {
+        const size_t mask = slots_.size() - 1;
+        size_t s = hash & mask;
+        while (slots_[s] != 0) s = (s + 1) & mask;
+        slots_[s] = (hash >> 32 << 32) | (static_cast<uint64_t>(record) + 1);
+    }
+    std::vector<uint64_t> slots_;  // 0 = empty; else hash high bits, record + 1
+    size_t count_ = 0;
+};
 
 // Two-way registry between text identifiers and caller-chosen numbers.
 // A repeated identifier resolves to its newest number; older numbers still
@@ -54,13 +104,14 @@ private:
     std::string_view text_of(const Entry& entry) const {
         return std::string_view(text_.data() + entry.offset, entry.length);
     }
-    // Slot of id in slots_: its entry, or the empty slot where it would go.
-    size_t slot_of(std::string_view id) const;
-    void grow_slots();
+    // The entry of id, or none.
+    uint32_t entry_of(std::string_view id) const {
+        return slots_.find(id, [this](uint32_t e) { return text_of(entries_[e]); });
+    }
 
     std::string text_;                 // every distinct identifier, back to back
     std::vector<Entry> entries_;       // one per distinct identifier
-    std::vector<uint32_t> slots_;      // open-addressing table of entry numbers
+    Text_slots slots_;                 // identifier -> entry
     std::vector<uint32_t> by_index_;   // index -> entry (none when unregistered)
     size_t registered_ = 0;            // indices registered
 };

@@ -59,33 +59,25 @@ bool parse_region_line(std::string_view line, Bed& region) {
 
 }  // namespace
 
-size_t Probe_index_map::slot_of(std::string_view id) const {
-    const size_t mask = slots_.size() - 1;
-    for (size_t slot = std::hash<std::string_view>()(id) & mask;; slot = (slot + 1) & mask) {
-        if (slots_[slot] == none || (*points_)[slots_[slot]].id == id) return slot;
-    }
-}
-
 // The records are sorted, so the first record met of an identifier is the
 // one that sorts first; later records of it leave the map unchanged.
 void Probe_index_map::build(const std::vector<Point>& points) {
     points_ = &points;
+    slots_ = Text_slots();
     count_ = 0;
-    size_t size = 64;
-    while (size < 2 * points.size()) size *= 2;
-    slots_.assign(size, none);
+    auto text = [&points](uint32_t record) -> std::string_view { return points[record].id; };
     for (uint32_t i = 0; i < points.size(); ++i) {
-        const size_t slot = slot_of(points[i].id);
-        if (slots_[slot] != none) continue;
-        slots_[slot] = i;
+        if (slots_.find(points[i].id, text) != Text_slots::none) continue;
+        slots_.insert(points[i].id, i, text);
         ++count_;
     }
 }
 
 bool Probe_index_map::find(std::string_view id, uint32_t& index) const {
-    if (slots_.empty()) return false;
-    const uint32_t record = slots_[slot_of(id)];
-    if (record == none) return false;
+    if (points_ == nullptr) return false;
+    const uint32_t record =
+        slots_.find(id, [this](uint32_t r) -> std::string_view { return (*points_)[r].id; });
+    if (record == Text_slots::none) return false;
     index = record;
     return true;
 }
@@ -156,10 +148,20 @@ void sort_records(std::vector<Point>& points) {
               [](const std::pair<uint64_t, uint32_t>& a, const std::pair<uint64_t, uint32_t>& b) {
                   return a.first < b.first;
               });
-    std::vector<Point> sorted;
-    sorted.reserve(points.size());
-    for (const auto& key : keys) sorted.push_back(std::move(points[key.second]));
-    points.swap(sorted);
+    // Position k takes the point that was at keys[k].second: each cycle of
+    // the permutation is walked once, in place.
+    for (uint32_t k = 0; k < keys.size(); ++k) {
+        if (keys[k].second == k || keys[k].second == UINT32_MAX) continue;
+        Point held = std::move(points[k]);
+        uint32_t to = k;
+        for (uint32_t from = keys[to].second; from != k; from = keys[to].second) {
+            points[to] = std::move(points[from]);
+            keys[to].second = UINT32_MAX;
+            to = from;
+        }
+        points[to] = std::move(held);
+        keys[to].second = UINT32_MAX;
+    }
 }
 
 void sort_records(std::vector<Bed>& regions) { std::sort(regions.begin(), regions.end()); }
@@ -178,6 +180,10 @@ bool read_sorted_records(const std::string& file, std::vector<Record>& records, 
     }
     std::string_view line;
     Record record;
+    // Room for every line the file can hold (at least 16 bytes a record):
+    // reserved pages that stay unused cost no memory, and the records are
+    // never moved while the file is read.
+    records.reserve(static_cast<size_t>(std::min<uint64_t>(reader.size_hint() / 16, uint64_t(1) << 26)));
     while (reader.next(line)) {
         if (is_comment(line)) continue;
         if (parse(line, record)) {

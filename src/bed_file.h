@@ -65,10 +65,8 @@ public:
     bool empty() const { return count_ == 0; }
 
 private:
-    static constexpr uint32_t none = UINT32_MAX;
-    size_t slot_of(std::string_view id) const;
     const std::vector<Point>* points_ = nullptr;
-    std::vector<uint32_t> slots_;  // open addressing, record indices
+    Text_slots slots_;  // identifier -> record
     uint32_t count_ = 0;
 };
 

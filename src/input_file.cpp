@@ -13,9 +13,18 @@
 namespace {
 
 // Compressed bytes held at a time: large enough that inflation runs in long
-// stretches, small enough to keep a reader per worker cheap.
+// stretches, small enough to keep a reader per worker cheap. Fuzzing builds
+// hold few, so that short inputs cross refills inside gzip members too.
+#ifdef CIMBREL_SMALL_BLOCKS
+constexpr size_t input_size = 32;
+#else
 constexpr size_t input_size = 256 << 10;
+#endif
 constexpr uint8_t gzip_magic_1 = 0x1f, gzip_magic_2 = 0x8b;
+// A member header starts with the magic, the method and the flag byte, whose
+// bits 5-7 are reserved.
+constexpr size_t header_start = 4;
+constexpr uint8_t reserved_flags = 0xe0;
 // isal_inflate takes 32-bit lengths.
 constexpr size_t largest_call = 1u << 30;
 
@@ -40,6 +49,7 @@ void Input_file::close() {
     fd_ = -1;
     memory_ = nullptr;
     memory_left_ = 0;
+    raw_size_ = 0;
     open_ = gzip_ = raw_end_ = stream_end_ = in_member_ = false;
     input_begin_ = input_end_ = 0;
     error_.clear();
@@ -59,6 +69,7 @@ bool Input_file::open(const std::string& path) {
         return false;
     }
     posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+    raw_size_ = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
     open_ = true;
     fill_input();
     gzip_ = input_end_ >= 2 && input_[0] == gzip_magic_1 && input_[1] == gzip_magic_2;
@@ -69,6 +80,7 @@ void Input_file::open_memory(const char* data, size_t size) {
     close();
     memory_ = data;
     memory_left_ = size;
+    raw_size_ = size;
     open_ = true;
     fill_input();
     gzip_ = input_end_ >= 2 && input_[0] == gzip_magic_1 && input_[1] == gzip_magic_2;
@@ -118,7 +130,7 @@ bool Input_file::fill_input() {
 // Before a gzip member: the end of the stream, zero padding up to the end
 // (which gzip itself ignores), or the magic of the next member.
 bool Input_file::start_member() {
-    while (input_end_ - input_begin_ < 2 && fill_input()) {
+    while (input_end_ - input_begin_ < header_start && fill_input()) {
     }
     if (!error_.empty()) return false;
     if (input_begin_ == input_end_) {
@@ -141,6 +153,12 @@ bool Input_file::start_member() {
     if (input_end_ - input_begin_ < 2 || input_[input_begin_] != gzip_magic_1 ||
         input_[input_begin_ + 1] != gzip_magic_2) {
         fail("unexpected bytes after the gzip data");
+        return false;
+    }
+    // Reserved flag bits may announce header fields that this reader would
+    // take for compressed data: refused, as gzip itself refuses them.
+    if (input_end_ - input_begin_ >= header_start && (input_[input_begin_ + 3] & reserved_flags) != 0) {
+        fail("corrupt gzip header (reserved flags set)");
         return false;
     }
     if (!state_) state_ = std::make_unique<inflate_state>();

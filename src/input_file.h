@@ -35,6 +35,9 @@ public:
     long read(char* buffer, size_t size);
 
     bool is_open() const { return open_; }
+    // An upper estimate of the content's size in bytes (a compressed file
+    // is taken to hold at most ten times its size), for reservations.
+    uint64_t size_hint() const { return gzip_ ? 10 * raw_size_ : raw_size_; }
     bool compressed() const { return gzip_; }
     // What went wrong, for a message that names the file: "" when nothing did.
     const std::string& error() const { return error_; }
@@ -50,6 +53,7 @@ private:
     int fd_ = -1;
     const char* memory_ = nullptr;
     size_t memory_left_ = 0;
+    uint64_t raw_size_ = 0;    // bytes of the file or memory block
     bool open_ = false;
     bool gzip_ = false;
     bool raw_end_ = false;    // no raw byte left after those in input_

@@ -38,6 +38,7 @@ public:
     bool failed() const { return failed_; }
     const std::string& error() const { return input_.error(); }
     bool compressed() const { return input_.compressed(); }
+    uint64_t size_hint() const { return input_.size_hint(); }
     void close();
 
 private:

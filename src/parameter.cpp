@@ -128,38 +128,48 @@ const Option* find_option(const std::string& argument) {
 }
 
 // A rejected command line: the message, formatted with the offending argument
-// as typed, then the usage text, then exit status -1.
-[[noreturn]] void reject(const char* format, const char* argument) {
+// as typed, then the usage text; the run ends with status -1.
+bool reject(const char* format, const char* argument, int& status) {
     printf(format, argument);
     help();
-    exit(-1);
+    status = -1;
+    return false;
 }
 
 }  // namespace
 
-Parameter parameter_manipulate(int argc, char** argv) {
-    Parameter options;
+bool parse_parameters(int argc, const char* const* argv, Parameter& options, int& status) {
+    options = Parameter();
     if (argc <= 1) {  // no arguments (an empty vector as well): usage only
         help();
-        exit(-1);
+        status = -1;
+        return false;
     }
     for (int i = 1; i < argc; ++i) {
         const Option* option = find_option(argv[i]);
-        if (option == nullptr) reject("Unrecognized parameter %s\n", argv[i]);
+        if (option == nullptr) return reject("Unrecognized parameter %s\n", argv[i], status);
         if (option->apply == nullptr) {
             help();
-            exit(0);
+            status = 0;
+            return false;
         }
         std::string value;
         if (option->takes_value) {
-            if (i + 1 >= argc) reject("Lack value of %s\n", argv[i]);
+            if (i + 1 >= argc) return reject("Lack value of %s\n", argv[i], status);
             value = argv[++i];
         }
-        if (!option->apply(options, value)) reject(option->bad_value, value.c_str());
+        if (!option->apply(options, value)) return reject(option->bad_value, value.c_str(), status);
     }
     options.probe_out_file = options.probe_prefix + ".txt";
     options.r1_out_file = options.r1_prefix + ".txt";
     options.r2_out_file = options.r2_prefix + ".txt";
+    return true;
+}
+
+Parameter parameter_manipulate(int argc, char** argv) {
+    Parameter options;
+    int status = 0;
+    if (!parse_parameters(argc, argv, options, status)) exit(status);
     return options;
 }
 

@@ -1,6 +1,7 @@
 // Run options: the record filled from the command line, its parser and the
-// usage text. The parser is the only place that ends the process: exit status
-// 0 after -h/--help, -1 (255 in a shell) for a rejected command line.
+// usage text. parameter_manipulate is the only place that ends the process:
+// exit status 0 after -h/--help, -1 (255 in a shell) for a rejected command
+// line; parse_parameters reports the same outcome without ending it.
 #ifndef CIMBREL_PARAMETER_H
 #define CIMBREL_PARAMETER_H
 
@@ -31,9 +32,14 @@ struct Parameter {
 // Largest accepted thread count; larger values are refused like 0.
 constexpr uint32_t max_thread_num = 1024;
 
-// Parses argv[1..argc-1] into a Parameter and derives the three table names.
-// Does not return on -h/--help (exit 0) or on any rejected argument (message,
-// usage text, exit -1).
+// Parses argv[1..argc-1] into options (reset first) and derives the three
+// table names, without ending the process. True when the run goes on; false
+// when it must end with status: 0 after -h/--help (usage text printed), -1
+// for a rejected command line (message and usage text printed).
+bool parse_parameters(int argc, const char* const* argv, Parameter& options, int& status);
+
+// parse_parameters for main: does not return on -h/--help (exit 0) or on any
+// rejected argument (message, usage text, exit -1).
 Parameter parameter_manipulate(int argc, char** argv);
 
 // Writes the 29-line usage text to standard output.

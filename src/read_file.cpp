@@ -216,10 +216,11 @@ bool data_files_readable(const std::vector<std::string>& files) {
     return readable;
 }
 
-// Files a worker reads side by side when the matrix is in memory: the values
-// of one row then land in neighbouring columns, one cache line instead of
-// one line per value. Bounded so that all workers together keep at most 256
-// files open (one each beyond 256 workers).
+// Files a worker reads side by side when the matrix is in memory: a group of
+// neighbouring columns, so the values of one row land in one cache line
+// instead of one line per value, and no two workers write the same line.
+// Bounded so that all workers together keep at most 256 files open (one
+// each beyond 256 workers).
 size_t group_size(uint32_t workers) {
     size_t size = 256 / (workers == 0 ? 1 : workers);
     return size < 1 ? 1 : (size > 4 ? 4 : size);
@@ -526,17 +527,16 @@ Data_matrix* read_data_file(const std::string& configure_file, Data_matrix* matr
 bool read_data_thread(const Read_plan* plan, uint32_t t, uint32_t step, std::vector<char>* ok) {
     if (step == 0) return false;
     const size_t count = plan->files->size();
-    for (size_t i = t; i < count; i += step) (*ok)[i] = 0;
     const size_t group = plan->logit != nullptr ? group_size(step) : 1;
     std::vector<Sample_stream> streams(group);
     std::vector<double> column_buffer(plan->spill != nullptr ? plan->probe_num : 0);
     std::vector<size_t> columns;
-    for (size_t i = t; i < count; i += step) {
-        columns.push_back(i);
-        if (columns.size() < group && i + step < count) continue;
+    for (size_t first = t * group; first < count; first += step * group) {
+        columns.clear();
+        for (size_t c = first; c < count && c < first + group; ++c) columns.push_back(c);
+        for (size_t column : columns) (*ok)[column] = 0;
         if (!read_file_group(*plan, columns, streams, column_buffer.data())) return false;
         for (size_t column : columns) (*ok)[column] = 1;
-        columns.clear();
     }
     return true;
 }

@@ -44,10 +44,11 @@ Data_matrix* read_data_file(const std::string& configure_file, Data_matrix* matr
 // What the data-reading workers share (defined in read_file.cpp).
 struct Read_plan;
 
-// Worker t of step: reads data files t, t+step, … (side by side in groups
-// when the matrix is in memory, one at a time into the spill file). ok[i] is
-// set to 1 when file i was read whole and aligned, 0 otherwise; it writes no
-// other entry.
+// Worker t of step: reads the groups of data files t, t+step, … (groups of
+// up to 4 neighbouring files read side by side when the matrix is in
+// memory, single files when they go to the spill file). ok[i] is set to 1
+// when file i was read whole and aligned, 0 otherwise; it writes no other
+// entry.
 bool read_data_thread(const Read_plan* plan, uint32_t t, uint32_t step, std::vector<char>* ok);
 
 #endif

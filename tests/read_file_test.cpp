@@ -220,8 +220,8 @@ TEST(read_data, a_malformed_memory_budget_stops_the_run) {
               study.out);
 }
 
-// One worker reads its ten files in two groups side by side (8 + 2); four
-// workers take samples 0, 4, 8 / 1, 5, 9 / 2, 6 / 3, 7.
+// One worker reads its ten files in groups of four side by side (4 + 4 + 2);
+// four workers take one group each (samples 0-3, 4-7, 8-9, none).
 TEST(read_data, workers_fill_the_columns_of_ten_samples) {
     for (uint32_t threads : {1u, 4u}) {
         Study study;
