@@ -253,11 +253,16 @@ void map_rows(gsl_matrix* logit, const std::vector<size_t>& columns, const std::
     }
 }
 
-// Worker t of step maps the columns t, t + step, … of logit (the whole
-// matrix, or one block of its rows) from their own quantiles onto the reference.
+// Worker t of step maps the t-th of step runs of neighbouring columns of
+// logit (the whole matrix, or one block of its rows) from their own
+// quantiles onto the reference. Runs rather than every step-th column: two
+// workers then never write the same cache line. The mapping of a value does
+// not depend on who maps it.
 void map_columns_thread(gsl_matrix* logit, uint32_t t, uint32_t step, const gsl_vector* reference,
                         const gsl_matrix* quantiles) {
-    const std::vector<size_t> columns = worker_columns(t, step, logit->size2);
+    std::vector<size_t> columns;
+    const size_t count = logit->size2;
+    for (size_t c = count * t / step; c < count * (t + 1) / step; ++c) columns.push_back(c);
     std::vector<Interval_map> maps;
     gsl_vector* own = gsl_vector_alloc(reference->size);
     for (size_t c : columns) {
