@@ -11,18 +11,10 @@ cd "$(dirname "$0")/.."
 
 packages=(g++ cmake make libgsl-dev libboost-thread-dev libisal-dev libfast-float-dev
           googletest libgtest-dev)
-if [ "${WITH_TESTS:-0}" = 1 ]; then packages+=(chromium); fi
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  sudo_cmd=""
-  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}"
-fi
+# Tests only: Chromium for the report's browser test; clang, its sanitizer
+# and libFuzzer runtimes and zlib for the fuzz targets (scripts/fuzz.sh).
+if [ "${WITH_TESTS:-0}" = 1 ]; then packages+=(chromium clang libclang-rt-14-dev zlib1g-dev); fi
+scripts/install_missing.sh "${packages[@]}"
 
 build_dir="${BUILD_DIR:-build}"
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null

@@ -175,7 +175,7 @@ Parameter parameter_manipulate(int argc, char** argv) {
 
 void help() {
     static const char* const lines[] = {
-        "Cimbrel " CIMBREL_VERSION,
+        ("Cimbrel " CIMBREL_VERSION),  // one line: the version joined to the name
         "",
         "Usage:",
         "-h --help                                                print this help info",

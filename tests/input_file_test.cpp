@@ -139,6 +139,22 @@ TEST(input_file, damaged_compressed_data_is_an_error_not_a_short_read) {
     }
 }
 
+// Found by fuzzing: a member header with a reserved flag bit set (which may
+// announce a field this reader cannot skip) was inflated as if the bit were
+// clear; gzip and zlib refuse such a file, first member or later.
+TEST(input_file, reserved_gzip_header_flags_are_an_error) {
+    const std::string packed = gzip_text("cg00000029\t0.43\t0.01\n");
+    for (int bit = 5; bit < 8; ++bit) {
+        std::string flagged = packed;
+        flagged[3] = static_cast<char>(flagged[3] | (1 << bit));
+        for (const std::string& bytes : {flagged, packed + flagged}) {
+            std::string error;
+            read_memory(bytes, &error);
+            EXPECT_NE(std::string::npos, error.find("reserved flags")) << "bit " << bit << ": " << error;
+        }
+    }
+}
+
 TEST(input_file, missing_files_and_directories_cannot_be_opened) {
     Temp_dir dir;
     Input_file input;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "parameter.h"
+#include "test_util.h"
 
 namespace {
 
@@ -103,4 +104,39 @@ TEST(parameter_manipulate, derived_names_keep_the_directory_part) {
     EXPECT_EQ(options.r1_out_file, "out/cgi.txt");
     EXPECT_EQ(options.r2_out_file, "/tmp/run 1/r2.txt");
     EXPECT_EQ(options.probe_out_file, "../res/p.txt");
+}
+
+// The parser's non-exiting form (used by the command-line fuzz target):
+// the same outcome and messages as the program, reported instead of exiting.
+TEST(parse_parameters, reports_help_and_rejection_without_ending_the_process) {
+    struct Case {
+        std::vector<const char*> argv;
+        bool go_on;
+        int status;
+        const char* first_line;
+    };
+    const Case cases[] = {
+        {{"cimbrel"}, false, -1, "Cimbrel "},
+        {{"cimbrel", "-n", "2", "--help", "-x"}, false, 0, "Cimbrel "},
+        {{"cimbrel", "-x"}, false, -1, "Unrecognized parameter -x"},
+        {{"cimbrel", "-p", "2"}, false, -1, "Invalid pvalue 2"},
+        {{"cimbrel", "--r1"}, false, -1, "Lack value of --r1"},
+        {{"cimbrel", "-n", "3"}, true, 99, ""},
+    };
+    for (const Case& c : cases) {
+        Parameter options;
+        options.nosnp = true;  // replaced by the defaults
+        int status = 99;
+        bool go_on = true;
+        const std::string out = capture_stdout([&] {
+            go_on = parse_parameters(static_cast<int>(c.argv.size()), c.argv.data(), options, status);
+        });
+        EXPECT_EQ(go_on, c.go_on) << c.argv.back();
+        EXPECT_EQ(status, c.status) << c.argv.back();
+        EXPECT_EQ(out.rfind(c.first_line, 0), 0u) << out;
+        if (!go_on) {
+            EXPECT_NE(out.find("-h --help"), std::string::npos) << "usage text missing";
+        }
+        EXPECT_FALSE(options.nosnp) << "options not reset";
+    }
 }
