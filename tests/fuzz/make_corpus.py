@@ -165,6 +165,18 @@ def island():
     write("island", "gzip", gz(b"chr1\t1\t4294967295\tall\n"))
 
 
+def report_table():
+    reset("report_table")
+    basic = os.path.join(DATA, "report_basic")
+    for name in sorted(os.listdir(basic)):
+        write("report_table", name, head(os.path.join(basic, name), 6))
+    write("report_table", "probe_gzip", gz(head(os.path.join(basic, sorted(os.listdir(basic))[0]), 4)))
+    write("report_table", "crlf_empty_name", b"CHR\tSTART\tEND\tNAME\tPVALUE\tFDR\tPROBE\tANNOTATION\r\n"
+          b"chr1\t100\t151\t\t3.02859e-10\t3.02859e-10\tp1,p2,\tIsland\r\n")
+    write("report_table", "no_mean", b"ID\tPvalue\tFDR\tRange\tA\tB\tCHR\tLOC\tANN\n"
+          b"cg1\t0.001\t0.02\t0\t0.5\t-\tchrX\t4294967295\tIsland\ncg2\t2\t1\t0.1\t0.2\t0.3\tchr10\t5\tOpenSea\n")
+
+
 if __name__ == "__main__":
     command_line()
     configuration()
@@ -175,3 +187,4 @@ if __name__ == "__main__":
     matrix()
     manifest()
     island()
+    report_table()
