@@ -1,5 +1,7 @@
 #include "basic_type.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <functional>
 
@@ -102,6 +104,13 @@ bool Order::operator<(const Order& other) const {
     if (value < other.value) return true;
     if (value > other.value) return false;
     return name < other.name;
+}
+
+void advise_huge_pages(void* data, size_t bytes) {
+    constexpr uintptr_t huge_page = uintptr_t(2) << 20;
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(data), end = begin + bytes;
+    const uintptr_t first = (begin + huge_page - 1) & ~(huge_page - 1), last = end & ~(huge_page - 1);
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
 
 void data_matrix_free(Data_matrix* matrix) {

@@ -51,6 +51,12 @@ public:
         ++count_;
     }
     size_t size() const { return count_; }
+    // Sizes an empty table for records insertions without regrowing.
+    void reserve(size_t records) {
+        size_t size = 64;
+        while (size < 2 * records) size *= 2;
+        if (count_ == 0 && size > slots_.size()) slots_.assign(size, 0);
+    }
 
 private:
     static uint64_t hash_of(std::string_view key) { return std::hash<std::string_view>()(key); }
@@ -91,6 +97,12 @@ public:
     // One past the largest registered index (0 when empty): indices below
     // it may be walked in order with name().
     uint32_t index_end() const { return static_cast<uint32_t>(by_index_.size()); }
+    // Room for about count identifiers (a hint, not a limit): the lists do
+    // not move while they fill; the hash table still grows as it fills.
+    void reserve(size_t count) {
+        entries_.reserve(count);
+        by_index_.reserve(count);
+    }
     // True when some identifier was registered under more than one index.
     bool has_repeats() const { return registered_ != entries_.size(); }
 
@@ -177,6 +189,12 @@ struct Data_matrix {
 // The value stored for an excluded observation, and the test for a usable one.
 constexpr double excluded_value = std::numeric_limits<double>::quiet_NaN();
 inline bool is_usable(double logit) { return logit == logit; }
+
+// Asks the system for transparent huge pages under a large block of memory
+// not touched yet: filling it then takes a few hundred page faults instead
+// of one per 4 KB page, which costs much time on virtual machines. Where the
+// system does not grant them this changes nothing.
+void advise_huge_pages(void* data, size_t bytes);
 
 // P and N of the record, whether the values are in memory or spilled.
 inline uint32_t probe_count(const Data_matrix& matrix) {

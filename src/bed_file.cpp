@@ -64,6 +64,7 @@ bool parse_region_line(std::string_view line, Bed& region) {
 void Probe_index_map::build(const std::vector<Point>& points) {
     points_ = &points;
     slots_ = Text_slots();
+    slots_.reserve(points.size());
     count_ = 0;
     auto text = [&points](uint32_t record) -> std::string_view { return points[record].id; };
     for (uint32_t i = 0; i < points.size(); ++i) {
@@ -184,6 +185,7 @@ bool read_sorted_records(const std::string& file, std::vector<Record>& records, 
     // reserved pages that stay unused cost no memory, and the records are
     // never moved while the file is read.
     records.reserve(static_cast<size_t>(std::min<uint64_t>(reader.size_hint() / 16, uint64_t(1) << 26)));
+    advise_huge_pages(records.data(), records.capacity() * sizeof(Record));
     while (reader.next(line)) {
         if (is_comment(line)) continue;
         if (parse(line, record)) {

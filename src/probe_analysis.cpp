@@ -396,6 +396,7 @@ bool analyse_spilled_blocks(const Data_matrix& matrix, uint32_t workers, const D
         if (block == nullptr || block->size1 != rows) {
             if (block != nullptr) gsl_matrix_free(block);
             block = gsl_matrix_alloc(rows, spill.sample_num);
+            advise_huge_pages(block->data, block->size1 * block->tda * sizeof(double));
         }
         std::string error;
         if (!spill_read_block(spill, b, block, scratch, error)) {
@@ -456,6 +457,9 @@ bool probe_analysis(Data_matrix* matrix, uint32_t thread_num, const Data_descrip
     } else if (path == Fit_path::fast || matrix->logit == nullptr) {
         const Probe_layout layout = layout_of(*matrix, description);
         const Fast_design design = fast_design(*matrix, layout);
+        result.fit.clear();
+        result.fit.reserve(probes);
+        advise_huge_pages(result.fit.data(), probes * sizeof(Fit_summary));
         result.fit.assign(probes, Fit_summary());
         if (matrix->logit == nullptr) {
             ok = analyse_spilled_blocks(*matrix, workers, description, layout, design, result);

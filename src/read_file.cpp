@@ -1,6 +1,5 @@
 #include "read_file.h"
 
-#include <sys/mman.h>
 #include <sys/resource.h>
 
 #include <cmath>
@@ -147,6 +146,7 @@ bool register_probes(const std::string& reference_file, ID_index& probe_index, u
     }
     uint64_t rows = 0;
     std::string_view line;
+    probe_index.reserve(static_cast<size_t>(std::min<uint64_t>(reader.size_hint() / 20, uint64_t(1) << 26)));
     while (reader.next(line)) {
         Line_scanner scanner(line);
         std::string_view token;
@@ -390,17 +390,6 @@ constexpr uint64_t bytes_per_probe = 256;
 // Per sample a worker reads side by side: its usable values and buffers.
 uint64_t stream_bytes(uint32_t probe_num) { return 8ull * probe_num + (3u << 20); }
 
-// Asks for transparent huge pages under the matrix (where the system grants
-// them on request): filling it then takes a few hundred page faults instead
-// of one per 4 KB page.
-void advise_huge_pages(gsl_matrix* matrix) {
-    constexpr uintptr_t huge_page = uintptr_t(2) << 20;
-    const uintptr_t begin = reinterpret_cast<uintptr_t>(matrix->data);
-    const uintptr_t end = begin + matrix->size1 * matrix->tda * sizeof(double);
-    const uintptr_t first = (begin + huge_page - 1) & ~(huge_page - 1), last = end & ~(huge_page - 1);
-    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-}
-
 // Lets the workers keep as many data files open at once as the system's
 // hard limit allows (up to 1,024 workers reading side by side), whatever the
 // soft limit of the shell.
@@ -500,7 +489,7 @@ Data_matrix* read_data_file(const std::string& configure_file, Data_matrix* matr
         spill_block_rows(probe_num, sample_num, description.group_index.size(), workers, memory_budget);
     if (block_rows == 0) {
         plan.logit = matrix->logit = gsl_matrix_alloc(probe_num, sample_num);
-        advise_huge_pages(matrix->logit);
+        advise_huge_pages(matrix->logit->data, matrix->logit->size1 * matrix->logit->tda * sizeof(double));
     } else {
         std::string error;
         plan.spill = matrix->spill = spill_create(probe_num, sample_num, block_rows, error);
