@@ -23,7 +23,6 @@ struct Read_plan {
     gsl_matrix* quantiles = nullptr;  // 15 x N, or null when not wanted
 };
 
-
 namespace {
 
 // Detection p-values above this mark a beta value as unreliable.
