@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
 
 namespace {
@@ -21,9 +22,12 @@ constexpr size_t input_size = 32;
 constexpr size_t input_size = 256 << 10;
 #endif
 constexpr uint8_t gzip_magic_1 = 0x1f, gzip_magic_2 = 0x8b;
-// A member header starts with the magic, the method and the flag byte, whose
-// bits 5-7 are reserved.
+// A member header: magic, method, flags, time, extra flags, system; then
+// the fields its flags announce. Flag bits 5-7 are reserved.
 constexpr size_t header_start = 4;
+constexpr size_t fixed_header_size = 10;
+constexpr uint8_t deflate_method = 8;
+constexpr uint8_t flag_header_crc = 0x02, flag_extra = 0x04, flag_name = 0x08, flag_comment = 0x10;
 constexpr uint8_t reserved_flags = 0xe0;
 // isal_inflate takes 32-bit lengths.
 constexpr size_t largest_call = 1u << 30;
@@ -155,16 +159,69 @@ bool Input_file::start_member() {
         fail("unexpected bytes after the gzip data");
         return false;
     }
-    // Reserved flag bits may announce header fields that this reader would
-    // take for compressed data: refused, as gzip itself refuses them.
-    if (input_end_ - input_begin_ >= header_start && (input_[input_begin_ + 3] & reserved_flags) != 0) {
-        fail("corrupt gzip header (reserved flags set)");
-        return false;
-    }
+    if (!read_member_header()) return false;
     if (!state_) state_ = std::make_unique<inflate_state>();
     isal_inflate_init(state_.get());
-    state_->crc_flag = ISAL_GZIP;
+    // The header is read above; the inflater checks the trailer's CRC-32
+    // and length.
+    state_->crc_flag = ISAL_GZIP_NO_HDR_VER;
     in_member_ = true;
+    return true;
+}
+
+// One byte of a member header, added to its running CRC-32; false when the
+// file ends first.
+bool Input_file::header_byte(uint8_t& byte, uint32_t& crc) {
+    if (input_begin_ == input_end_ && !fill_input()) return false;
+    byte = input_[input_begin_++];
+    crc = crc32_gzip_refl(crc, &byte, 1);
+    return true;
+}
+
+// Reads a member header up to its compressed data: the fixed fields, then
+// the optional extra field, name, comment and header CRC that its flags
+// announce. Checked as gzip checks them: the method must be deflate, the
+// reserved flag bits clear (they may announce fields this reader cannot
+// skip) and the header CRC, when present, must match.
+bool Input_file::read_member_header() {
+    uint32_t crc = 0;
+    uint8_t fixed[fixed_header_size];
+    uint8_t byte = 0;
+    const auto truncated = [this] {
+        if (error_.empty()) fail("truncated gzip data (the file ends inside a gzip header)");
+        return false;
+    };
+    for (uint8_t& b : fixed)
+        if (!header_byte(b, crc)) return truncated();
+    const uint8_t flags = fixed[3];
+    const char* wrong = fixed[2] != deflate_method ? "unsupported gzip compression method"
+                        : (flags & reserved_flags) != 0 ? "corrupt gzip header (reserved flags set)"
+                                                          : nullptr;
+    if (wrong != nullptr) {
+        fail(wrong);
+        return false;
+    }
+    if ((flags & flag_extra) != 0) {
+        uint8_t low = 0, high = 0;
+        if (!header_byte(low, crc) || !header_byte(high, crc)) return truncated();
+        for (size_t left = low | size_t(high) << 8; left > 0; --left)
+            if (!header_byte(byte, crc)) return truncated();
+    }
+    for (const uint8_t field : {flag_name, flag_comment}) {
+        if ((flags & field) == 0) continue;
+        do {
+            if (!header_byte(byte, crc)) return truncated();
+        } while (byte != 0);
+    }
+    if ((flags & flag_header_crc) != 0) {
+        const uint32_t expected = crc & 0xffff;
+        uint8_t low = 0, high = 0;
+        if (!header_byte(low, crc) || !header_byte(high, crc)) return truncated();
+        if ((low | uint32_t(high) << 8) != expected) {
+            fail("gzip header checksum mismatch (corrupt header)");
+            return false;
+        }
+    }
     return true;
 }
 

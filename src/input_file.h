@@ -47,6 +47,8 @@ private:
     long read_raw(uint8_t* buffer, size_t size);
     bool fill_input();
     bool start_member();
+    bool header_byte(uint8_t& byte, uint32_t& crc);
+    bool read_member_header();
     long inflate_some(char* buffer, size_t size);
     long fail(const std::string& what);
 

@@ -155,6 +155,40 @@ TEST(input_file, reserved_gzip_header_flags_are_an_error) {
     }
 }
 
+// Found by fuzzing: a header CRC (FHCRC) that does not match its header was
+// not checked, so a member with a damaged name or extra field was read as
+// intact where gzip and zlib refuse it. Optional fields must be skipped
+// exactly, whichever refill of the input they straddle.
+TEST(input_file, gzip_header_fields_are_skipped_and_the_header_crc_checked) {
+    const std::string text = sample_text(200, 4);
+    const std::string packed = gzip_text(text);
+    const std::string body = packed.substr(10);  // deflate data and trailer
+    // Flags: header CRC, extra field, name, comment.
+    std::string header = {'\x1f', '\x8b', '\x08', '\x1c', 0, 0, 0, 0, 0, '\x03'};
+    const std::string extra(300, 'x');
+    header += static_cast<char>(extra.size() & 0xff);
+    header += static_cast<char>(extra.size() >> 8);
+    header += extra + "study.txt" + '\0' + std::string(70000, 'c') + '\0';
+    std::string with_crc = header;
+    with_crc[3] |= 0x02;
+    const uint32_t crc = crc32_gzip_refl(0, reinterpret_cast<const uint8_t*>(with_crc.data()), with_crc.size());
+    with_crc += static_cast<char>(crc & 0xff);
+    with_crc += static_cast<char>((crc >> 8) & 0xff);
+    std::string error = "unset";
+    EXPECT_TRUE(read_memory(header + body, &error) == text) << error;
+    EXPECT_TRUE(read_memory(packed + with_crc + body, &error) == text + text) << error;
+    for (size_t at : {size_t(12), size_t(400), with_crc.size() - 1}) {
+        std::string damaged = with_crc + body;
+        damaged[at] ^= 0x01;
+        read_memory(packed + damaged, &error);
+        EXPECT_NE(std::string::npos, error.find("header checksum")) << at << ": " << error;
+    }
+    for (size_t cut : {size_t(11), size_t(200), header.size() - 1}) {
+        read_memory(header.substr(0, cut), &error);
+        EXPECT_NE(std::string::npos, error.find("truncated")) << cut << ": " << error;
+    }
+}
+
 TEST(input_file, missing_files_and_directories_cannot_be_opened) {
     Temp_dir dir;
     Input_file input;
