@@ -7,6 +7,7 @@ import glob
 import gzip
 import os
 import re
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -123,6 +124,13 @@ def gzip_layer():
     write("gzip", "trailing_garbage", member + b"garbage")
     write("gzip", "empty_member", gz(b""))
     write("gzip", "stored_block", gzip.compress(text, compresslevel=0, mtime=0))
+    # Every optional header field (extra field, name, comment, header CRC),
+    # on an empty member and after a first member.
+    fields = b"\x1f\x8b\x08\x1e" + bytes(5) + b"\x03" + b"\x04\x00BC\x00\x00" + b"x.txt\0" + b"note\0"
+    fields += (zlib.crc32(fields) & 0xFFFF).to_bytes(2, "little")
+    empty_body = gz(b"")[10:]
+    write("gzip", "header_fields", fields + empty_body)
+    write("gzip", "header_fields_second", member + fields + gz(text)[10:])
 
 
 # Importer targets: hand-written excerpts of the formats they read (the first
