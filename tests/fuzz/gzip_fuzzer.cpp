@@ -3,7 +3,7 @@
 // checked: plain input comes back byte for byte; gzip input (recognised by
 // its magic) is inflated exactly as zlib inflates it, members concatenated
 // and zero padding after the last one ignored, and both refuse the same
-// inputs; the lines put back together are the content, each but the last
+// inputs (but one kind, below); the lines put back together are the content, each but the last
 // ending in its only "\n"; a failure is reported as one, with a reason.
 #include <zlib.h>
 
@@ -24,7 +24,8 @@ bool all_zero(const uint8_t* data, size_t size) {
 }
 
 // One gzip member starting at data[pos], appended to out; pos moves past it.
-bool inflate_member(const uint8_t* data, size_t size, size_t& pos, std::string& out) {
+// On failure, reason holds zlib's message.
+bool inflate_member(const uint8_t* data, size_t size, size_t& pos, std::string& out, std::string& reason) {
     z_stream stream{};
     if (inflateInit2(&stream, 16 + MAX_WBITS) != Z_OK) abort();
     stream.next_in = const_cast<uint8_t*>(data + pos);
@@ -38,15 +39,16 @@ bool inflate_member(const uint8_t* data, size_t size, size_t& pos, std::string& 
         out.append(buffer.data(), buffer.size() - stream.avail_out);
     }
     pos = size - stream.avail_in;
+    if (status != Z_STREAM_END && stream.msg != nullptr) reason = stream.msg;
     inflateEnd(&stream);
     return status == Z_STREAM_END;
 }
 
 // The content as zlib sees it: members back to back, then nothing or zeros.
-bool zlib_content(const uint8_t* data, size_t size, std::string& out) {
+bool zlib_content(const uint8_t* data, size_t size, std::string& out, std::string& reason) {
     size_t pos = 0;
     do {
-        if (!inflate_member(data, size, pos, out)) return false;
+        if (!inflate_member(data, size, pos, out, reason)) return false;
         if (pos < size && data[pos] == 0) return all_zero(data + pos, size - pos);
     } while (pos + 1 < size && data[pos] == 0x1f && data[pos + 1] == 0x8b);
     return pos == size;
@@ -103,8 +105,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                    "plain input not returned as it is");
         return 0;
     }
-    const bool zlib_read = zlib_content(data, size, expected);
-    FUZZ_CHECK(read == zlib_read, "zlib and the byte layer disagree on whether the input is intact");
-    if (read) FUZZ_CHECK(content == expected, "inflated content differs from zlib's");
+    std::string zlib_reason;
+    const bool zlib_read = zlib_content(data, size, expected, zlib_reason);
+    // ISA-L decodes a dynamic block whose Huffman code set is incomplete
+    // (fewer codes than its lengths allow), which zlib refuses as an
+    // "invalid code lengths set", "invalid literal/lengths set" or "invalid
+    // distances set". No compressor writes such blocks, and what ISA-L
+    // decodes from them must still match the member's CRC-32 and length.
+    const bool incomplete_code_set = read && !zlib_read && zlib_reason.size() > 4 &&
+                                     zlib_reason.compare(zlib_reason.size() - 4, 4, " set") == 0;
+    FUZZ_CHECK(read == zlib_read || incomplete_code_set,
+               "zlib and the byte layer disagree on whether the input is intact");
+    if (read) {
+        FUZZ_CHECK(zlib_read ? content == expected : content.compare(0, expected.size(), expected) == 0,
+                   "inflated content differs from zlib's");
+    }
     return 0;
 }

@@ -131,6 +131,10 @@ def gzip_layer():
     empty_body = gz(b"")[10:]
     write("gzip", "header_fields", fields + empty_body)
     write("gzip", "header_fields_second", member + fields + gz(text)[10:])
+    # An empty member whose dynamic block has an incomplete literal/length
+    # code (two codes of length 2): ISA-L reads it, zlib refuses it.
+    write("gzip", "incomplete_code_set",
+          bytes.fromhex("1f8b0800000000000003eddd010900000cc3b0fa575d258911010000000000000000"))
 
 
 # Importer targets: hand-written excerpts of the formats they read (the first
