@@ -86,25 +86,35 @@ bool read_inputs(const Matrix_import& job, Import_inputs& in, std::string& error
 }
 
 // Pairs each sheet sample with its matrix column (names compared with white
-// space runs as "_", as they are written). Matrix samples the sheet lacks are
-// counted in a note.
+// space runs as "_", as they are written). Two columns whose names differ
+// only there ("A B" and "A_B") match no sample: either could be meant.
+// Matrix samples the sheet lacks are counted in a note.
 bool match_samples(const Import_inputs& in, const std::string& sheet, std::vector<Sample_output>& outputs,
                    std::vector<std::string>& notes, std::string& error) {
     const Matrix_reader& betas = *in.betas.reader;
-    std::map<std::string, size_t> by_name;
-    for (size_t i = 0; i < betas.samples().size(); ++i) by_name.emplace(underscore_spaces(betas.samples()[i].name), i);
+    std::map<std::string, std::vector<size_t>> by_name;
+    for (size_t i = 0; i < betas.samples().size(); ++i)
+        by_name[underscore_spaces(betas.samples()[i].name)].push_back(i);
     outputs.resize(in.design.samples.size());
     for (size_t s = 0; s < outputs.size(); ++s) {
         const Design_sample& sample = in.design.samples[s];
-        auto at = by_name.find(sample.name);
-        if (at == by_name.end()) {
+        auto found = by_name.find(sample.name);
+        if (found == by_name.end()) {
             error = at_line(sheet, sample.line, "sample \"" + sample.sheet_name + "\" has no column in " + betas.file());
             return false;
         }
-        outputs[s].column = &betas.samples()[at->second];
+        const std::vector<size_t>& columns = found->second;
+        if (columns.size() > 1) {
+            error = at_line(sheet, sample.line, "sample \"" + sample.sheet_name + "\" matches the columns \"" +
+                                                    betas.samples()[columns[0]].name + "\" and \"" +
+                                                    betas.samples()[columns[1]].name + "\" of " + betas.file() +
+                                                    " (white space is written as _)");
+            return false;
+        }
+        outputs[s].column = &betas.samples()[columns[0]];
         if (in.detection_source == &betas) outputs[s].detection = outputs[s].column->detection;
         if (in.detection_source != nullptr && in.detection_source != &betas)
-            outputs[s].detection = in.detection_source->samples()[at->second].beta;
+            outputs[s].detection = in.detection_source->samples()[columns[0]].beta;
     }
     size_t left_out = betas.samples().size() - outputs.size();
     if (left_out > 0)

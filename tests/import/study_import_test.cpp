@@ -129,6 +129,10 @@ const Failure failures[] = {
      "sheet.csv:3: sample \"S2\" has no value in column \"Age\""},
     {"sample_not_in_matrix", "ID,S1,S2\ncg01,0.5,0.6\n", "Sample_Name,Sample_Group,Age\nS1,a,3\nS3,b,4\n", nullptr,
      "sheet.csv:3: sample \"S3\" has no column in "},
+    // Either column could be meant: neither is taken silently.
+    {"columns_differ_only_in_white_space", "ID,S 1,S_1,S2\ncg01,0.1,0.9,0.6\n",
+     "Sample_Name,Sample_Group,Age\nS_1,a,3\nS2,b,4\n", nullptr,
+     "sheet.csv:2: sample \"S_1\" matches the columns \"S 1\" and \"S_1\" of "},
     {"detp_other_sample", "ID,S1,S2\ncg01,0.5,0.6\n", nullptr, "ID,S1,S3\ncg01,0,0\n",
      "detp.csv:1: sample 2 is \"S3\", but "},
     {"detp_other_probe", "ID,S1,S2\ncg01,0.5,0.6\ncg02,0.5,0.6\n", nullptr, "ID,S1,S2\ncg01,0,0\ncg03,0,0\n",
