@@ -14,17 +14,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-# Targets of the importer's readers exist only once the importer does.
-import_targets="matrix manifest island"
-list_targets() {
-  local src name
-  for src in tests/fuzz/*_fuzzer.cpp; do
-    name=$(basename "$src" _fuzzer.cpp)
-    if [[ " $import_targets " == *" $name "* ]] && [ ! -f src/import/main.cpp ]; then continue; fi
-    echo "$name"
-  done
-}
-
 # Longest input per target: enough for a few dozen lines of its format.
 max_len() {
   case "$1" in
@@ -34,23 +23,34 @@ max_len() {
   esac
 }
 
+list_only=false
+seconds=60
 if [ "${1:-}" = "--list" ]; then
-  list_targets
-  exit 0
-fi
-seconds=${1:-60}
-if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
-  echo "usage: scripts/fuzz.sh [SECONDS] | --list" >&2
-  exit 2
+  list_only=true
+else
+  seconds=${1:-60}
+  if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
+    echo "usage: scripts/fuzz.sh [SECONDS] | --list" >&2
+    exit 2
+  fi
 fi
 
-scripts/install_missing.sh clang libclang-rt-14-dev zlib1g-dev cmake make libgsl-dev libboost-thread-dev \
-  libisal-dev libfast-float-dev
+# clang's sanitizer and libFuzzer runtimes come in a package named after its
+# major version (libclang-rt-14-dev for clang 14).
+scripts/install_missing.sh clang zlib1g-dev cmake make libgsl-dev libboost-thread-dev libisal-dev \
+  libfast-float-dev >&2
+scripts/install_missing.sh "libclang-rt-$(clang -dumpversion | cut -d. -f1)-dev" >&2
 
+# The build defines the targets: one per tests/fuzz/<reader>_fuzzer.cpp.
 build_dir=${FUZZ_BUILD_DIR:-build-fuzz}
 CC=clang CXX=clang++ cmake -S . -B "$build_dir" -DCIMBREL_FUZZ=ON -DCIMBREL_TESTS=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build_dir" -j 2 --target cimbrel_fuzzers >/dev/null
+list_targets() { cat "$build_dir/tests/fuzz/targets.txt"; }
+if $list_only; then
+  list_targets
+  exit 0
+fi
+cmake --build "$build_dir" -j "$(nproc)" --target cimbrel_fuzzers >/dev/null
 
 targets=${FUZZ_TARGETS:-$(list_targets)}
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/cimbrel-fuzz-run.XXXXXX")
