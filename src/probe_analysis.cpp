@@ -454,6 +454,7 @@ bool probe_analysis(Data_matrix* matrix, uint32_t thread_num, const Data_descrip
     bool ok = true;
     if (!consistent_shapes(*matrix)) {
         message("Error: the beta, covariable and continuous matrices disagree on the sample count\n");
+        ok = false;
     } else if (path == Fit_path::fast || matrix->logit == nullptr) {
         const Probe_layout layout = layout_of(*matrix, description);
         const Fast_design design = fast_design(*matrix, layout);

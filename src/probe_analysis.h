@@ -28,7 +28,10 @@ struct Probe_result {
 
 void probe_result_free(Probe_result& result);
 
-// The stage: progress lines, allocation, thread_num workers, FDR. Returns true.
+// The stage: progress lines, allocation, thread_num workers, FDR. False,
+// after an error message, when there is no probe or no group, when the beta,
+// covariable and continuous matrices disagree on the sample count, or when a
+// block of spilled values cannot be read back.
 bool probe_analysis(Data_matrix* matrix, uint32_t thread_num, const Data_description& description,
                     Probe_result& result, Fit_path path = Fit_path::fast);
 

@@ -236,11 +236,6 @@ struct Sample_stream {
     std::vector<double> usable;     // usable values, for the quantiles
 };
 
-// One data line into its value: the logit, or NaN for an excluded value. A
-// line without three readable columns or with a beta outside [0, 1] is
-// excluded with its messages; a beta of exactly 0 or 1 (infinite logit) is
-// excluded and counted. False when the line names a probe other than the
-// reference row's.
 // The fields of a plain data line read in one pass: an identifier, then two
 // plain decimals (see short_decimal), the form of nearly every line. False
 // for any other line, which the scanner reads, with the same values.
@@ -259,6 +254,11 @@ inline bool plain_data_line(std::string_view line, std::string_view& id, double&
     return true;
 }
 
+// One data line into its value: the logit, or NaN for an excluded value. A
+// line without three readable columns or with a beta outside [0, 1] is
+// excluded with its messages; a beta of exactly 0 or 1 (infinite logit) is
+// excluded and counted. False when the line names a probe other than the
+// reference row's.
 bool read_data_line(std::string_view line, std::string_view reference_id, const std::string& file,
                     uint32_t row, double& value, uint32_t& extremes) {
     std::string_view id;

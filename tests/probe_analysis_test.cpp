@@ -332,6 +332,24 @@ TEST(probe_analysis, untestable_probes_give_no_test_and_no_nan) {
     }
 }
 
+// A covariable matrix with another sample count than the betas is an error
+// for both paths, not a run with made-up p-values.
+TEST(probe_analysis, mismatched_covariable_rows_fail_the_stage) {
+    auto study = make_study({"cg01"}, {"A", "B", "A", "B"}, {0.1, 0.5, 0.3, 0.9}, std::vector<bool>(4, true),
+                            {1.0, 2.0, 3.0, 4.0}, 1);
+    gsl_matrix_free(study->matrix->covariable);
+    study->matrix->covariable = gsl_matrix_alloc(3, 1);
+    for (Fit_path path : {Fit_path::reference, Fit_path::fast}) {
+        Probe_result result;
+        bool ok = true;
+        const std::string out = capture_stdout(
+            [&] { ok = probe_analysis(study->matrix, 1, study->description, result, path); });
+        EXPECT_FALSE(ok);
+        EXPECT_NE(out.find("disagree on the sample count"), std::string::npos) << out;
+        probe_result_free(result);
+    }
+}
+
 namespace {
 
 // p-values written straight into a result, one probe per value (identifiers
