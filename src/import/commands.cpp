@@ -2,10 +2,12 @@
 
 #include <cstdio>
 
-#include "cli.h"
+#include "command_line.h"
 #include "islands.h"
 #include "line_reader.h"
 #include "manifest.h"
+#include "messages.h"
+#include "staged_output.h"
 #include "study_import.h"
 
 namespace {
@@ -72,26 +74,22 @@ const char* const islands_usage =
 
 // Reads the command line of a subcommand that takes one input and the
 // given options, of which required must be present. Returns -1 to go on,
-// otherwise the exit status (help printed, or a usage error).
-int read_arguments(const std::string& name, const char* usage, const std::vector<std::string>& args,
+// otherwise the exit status (help or version printed, or a usage error).
+int read_arguments(const Messages& messages, const char* usage, const std::vector<std::string>& args,
                    const std::vector<std::string>& options, const std::vector<std::string>& required,
                    Command_line& line) {
     std::string error;
-    if (!parse_command_line(args, options, line, error)) return usage_error(name, error);
+    if (!parse_command_line(args, Option_rules{options, {}, false}, line, error)) return messages.usage_error(error);
     if (line.help) {
         fputs(usage, stdout);
         return 0;
     }
+    if (line.version) return messages.version();
     if (line.inputs.size() != 1)
-        return usage_error(name, line.inputs.empty() ? "no input file given" : "more than one input file given");
+        return messages.usage_error(line.inputs.empty() ? "no input file given" : "more than one input file given");
     for (const std::string& option : required)
-        if (line.get(option).empty()) return usage_error(name, "option " + option + " is required");
+        if (line.get(option).empty()) return messages.usage_error("option " + option + " is required");
     return -1;
-}
-
-int failure(const std::string& name, const std::string& error) {
-    say(name, error);
-    return 1;
 }
 
 bool read_delimiter(const std::string& text, Delimiter& delimiter) {
@@ -124,74 +122,80 @@ std::string matrix_job(const Command_line& line, Matrix_import& job) {
 }
 
 // Where cimbrel will look for the annotation and region files, and how to make them.
-void say_missing_inputs(const std::string& out_dir) {
+void say_missing_inputs(const Messages& messages, const std::string& out_dir) {
     const char* files[][3] = {{"probe.ann", "manifest", "MANIFEST"}, {"cpgIslandExt.txt", "islands", "ISLANDS"}};
     for (const auto& file : files) {
         std::string path = out_dir + "/data/" + file[0];
         if (file_readable(path)) continue;
-        say("matrix", path + " is not there yet: make it with cimbrel-import " + file[1] + " " + file[2] +
-                          " --out " + path);
+        messages.say(path + " is not there yet: make it with cimbrel-import " + file[1] + " " + file[2] + " --out " +
+                     path);
     }
 }
 
-void say_result(const Matrix_import& job, const Import_report& report) {
-    for (const std::string& note : report.notes) say("matrix", "note: " + note);
-    say("matrix", "wrote " + plural(report.samples, "sample") + " x " + plural(report.probes, "probe") + ": " +
-                      job.out_dir + "/etc/description.xls and " + std::to_string(report.samples) + " data files in " +
-                      job.out_dir + "/data/");
+void say_result(const Messages& messages, const Matrix_import& job, const Import_report& report) {
+    for (const std::string& note : report.notes) messages.say("note: " + note);
+    messages.say("wrote " + plural(report.samples, "sample") + " x " + plural(report.probes, "probe") + ": " +
+                 job.out_dir + "/etc/description.xls and " + std::to_string(report.samples) + " data files in " +
+                 job.out_dir + "/data/");
     std::string names;
     for (const std::string& name : report.covariables) names += (names.empty() ? "" : ", ") + name;
-    say("matrix", plural(report.covariables.size(), "covariable column") + (names.empty() ? "" : " (" + names + ")"));
-    say_missing_inputs(job.out_dir);
-    say("matrix", "run: " + cimbrel_command(job.out_dir, report));
+    messages.say(plural(report.covariables.size(), "covariable column") + (names.empty() ? "" : " (" + names + ")"));
+    say_missing_inputs(messages, job.out_dir);
+    messages.say("run: " + cimbrel_command(job.out_dir, report));
 }
 
 }  // namespace
 
 int matrix_command(const std::vector<std::string>& args) {
+    const Messages messages("cimbrel-import", "matrix");
     Command_line line;
-    int status = read_arguments("matrix", matrix_usage, args,
+    int status = read_arguments(messages, matrix_usage, args,
                                 {"--samples", "--out", "--detp", "--sample-column", "--group-column",
                                  "--continuous-column", "--covariables", "--exclude", "--delimiter"},
                                 {"--samples", "--out"}, line);
     if (status >= 0) return status;
     Matrix_import job;
     std::string error = matrix_job(line, job);
-    if (!error.empty()) return usage_error("matrix", error);
+    if (!error.empty()) return messages.usage_error(error);
     Import_report report;
-    auto progress = [](const std::string& text) { say("matrix", text); };
-    if (!import_matrix(job, report, error, progress)) return failure("matrix", error);
-    say_result(job, report);
+    auto progress = [&messages](const std::string& text) { messages.say(text); };
+    if (!import_matrix(job, report, error, progress)) return messages.fail(error);
+    say_result(messages, job, report);
     return 0;
 }
 
 int manifest_command(const std::vector<std::string>& args) {
+    const Messages messages("cimbrel-import", "manifest");
     Command_line line;
-    int status = read_arguments("manifest", manifest_usage, args, {"--out", "--ann"}, {"--out"}, line);
+    int status = read_arguments(messages, manifest_usage, args, {"--out", "--ann"}, {"--out"}, line);
     if (status >= 0) return status;
     if (line.has("--ann") && split_list(line.get("--ann")).empty())
-        return usage_error("manifest", "--ann needs one or more column names");
+        return messages.usage_error("--ann needs one or more column names");
     Manifest_counts counts;
     std::string error;
-    if (!import_manifest(line.inputs[0], line.get("--out"), split_list(line.get("--ann")), counts, error))
-        return failure("manifest", error);
+    if (!check_not_input(line.get("--out"), line.inputs, error) ||
+        !import_manifest(line.inputs[0], line.get("--out"), split_list(line.get("--ann")), counts, error))
+        return messages.fail(error);
     if (counts.without_position > 0)
-        say("manifest", "note: " + plural(counts.without_position, "probe") + " without chromosome or position left out");
-    say("manifest", "wrote " + plural(counts.probes, "probe") + " to " + line.get("--out"));
+        messages.say("note: " + plural(counts.without_position, "probe") + " without chromosome or position left out");
+    messages.say("wrote " + plural(counts.probes, "probe") + " to " + line.get("--out"));
     return 0;
 }
 
 int islands_command(const std::vector<std::string>& args) {
+    const Messages messages("cimbrel-import", "islands");
     Command_line line;
-    int status = read_arguments("islands", islands_usage, args, {"--out"}, {"--out"}, line);
+    int status = read_arguments(messages, islands_usage, args, {"--out"}, {"--out"}, line);
     if (status >= 0) return status;
     Island_layout layout = Island_layout::unknown;
     size_t regions = 0;
     std::string error;
-    if (!import_islands(line.inputs[0], line.get("--out"), layout, regions, error)) return failure("islands", error);
-    say("islands", "wrote " + plural(regions, "region") + " (" +
-                       (layout == Island_layout::ucsc ? "UCSC cpgIslandExt layout" : "BED layout") + ") to " +
-                       line.get("--out"));
+    if (!check_not_input(line.get("--out"), line.inputs, error) ||
+        !import_islands(line.inputs[0], line.get("--out"), layout, regions, error))
+        return messages.fail(error);
+    messages.say("wrote " + plural(regions, "region") + " (" +
+                 (layout == Island_layout::ucsc ? "UCSC cpgIslandExt layout" : "BED layout") + ") to " +
+                 line.get("--out"));
     return 0;
 }
 

@@ -112,10 +112,6 @@ bool is_number(std::string_view token, double& value) {
     return scanner.number(value) && scanner.rest().empty();
 }
 
-std::string at_line(const std::string& file, size_t line, const std::string& what) {
-    return file + ":" + std::to_string(line) + ": " + what;
-}
-
 bool open_input(Line_reader& reader, const std::string& path, std::string& error) {
     if (reader.open(path)) return true;
     error = "cannot open " + path;

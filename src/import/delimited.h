@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "messages.h"  // at_line, the form of every input message
+
 class Line_reader;
 
 enum class Delimiter { automatic, tab, comma };
@@ -53,8 +55,6 @@ std::string plural(size_t n, const std::string& thing);
 // True when the whole token is one decimal number as cimbrel reads it.
 bool is_number(std::string_view token, double& value);
 
-// "FILE:LINE: what", the form of every input message.
-std::string at_line(const std::string& file, size_t line, const std::string& what);
 // Opens path (plain or gzip); false, with error "cannot open PATH", when it cannot.
 bool open_input(Line_reader& reader, const std::string& path, std::string& error);
 // After a reading loop ended: true, with error set to "FILE: what", when the

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "messages.h"
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
@@ -15,10 +16,7 @@ int main(int argc, char** argv) {
         fputs(import_usage(), stdout);
         return 0;
     }
-    if (command == "--version") {
-        printf("cimbrel-import %s\n", CIMBREL_VERSION);
-        return 0;
-    }
+    if (command == "--version") return Messages("cimbrel-import").version();
     args.erase(args.begin(), args.begin() + (args.empty() ? 0 : 1));
     if (command == "matrix") return matrix_command(args);
     if (command == "manifest") return manifest_command(args);

@@ -276,29 +276,52 @@ void add_notes(const Stream_counts& counts, const Import_inputs& in, const Matri
 
 }  // namespace
 
+namespace {
+
+// Stages the study's data files (names and temporary paths into names and
+// outputs) and the folders they need; none may be one of the inputs.
+bool stage_study(const Matrix_import& job, const Design& design, Staged_files& study,
+                 std::vector<Sample_output>& outputs, std::vector<std::string>& names, std::string& error) {
+    const std::string data_dir = job.out_dir + "/data";
+    if (!study.make_folders(data_dir, error) || !study.make_folders(job.out_dir + "/etc", error) ||
+        !study.make_folders(job.out_dir + "/run", error))
+        return false;
+    const std::vector<std::string> inputs = {job.betas, job.detp, job.sheet, job.exclude};
+    std::set<std::string> taken;
+    for (size_t s = 0; s < outputs.size(); ++s) {
+        names.push_back(data_file_name(design.samples[s].name, taken));
+        const std::string path = data_dir + "/" + names.back();
+        if (!check_not_input(path, inputs, error) || !study.add(path, outputs[s].temporary, error)) return false;
+    }
+    return true;
+}
+
+// Writes the configuration into the staged set.
+bool stage_configuration(const Matrix_import& job, const Import_inputs& in, const std::vector<std::string>& names,
+                         Staged_files& study, std::string& error) {
+    const std::string path = job.out_dir + "/etc/description.xls";
+    const std::string& title = in.design.continuous ? job.design.continuous_column : job.design.group_column;
+    std::string temporary;
+    return check_not_input(path, {job.betas, job.detp, job.sheet, job.exclude}, error) &&
+           study.add(path, temporary, error) &&
+           append_to_file(temporary, configuration_text(in.design, names, title), error);
+}
+
+}  // namespace
+
 bool import_matrix(const Matrix_import& job, Import_report& report, std::string& error,
                    const std::function<void(const std::string&)>& progress) {
     report = Import_report();
     Import_inputs in;
     std::vector<Sample_output> outputs;
     if (!read_inputs(job, in, error) || !match_samples(in, job.sheet, outputs, report.notes, error)) return false;
-    const std::string data_dir = job.out_dir + "/data", etc_dir = job.out_dir + "/etc";
-    if (!make_folders(data_dir, error) || !make_folders(etc_dir, error) || !make_folders(job.out_dir + "/run", error))
-        return false;
-    Staged_files data_files;
+    Staged_files study;
     std::vector<std::string> names;
-    std::set<std::string> taken;
-    for (size_t s = 0; s < outputs.size(); ++s) {
-        names.push_back(data_file_name(in.design.samples[s].name, taken));
-        outputs[s].temporary = data_files.add(data_dir + "/" + names.back());
-    }
     Stream_counts counts;
-    if (!stream_rows(job, in, outputs, counts, error, progress) || !data_files.commit(error)) return false;
-    Staged_text configuration;
-    const std::string& title = in.design.continuous ? job.design.continuous_column : job.design.group_column;
-    if (!configuration.open(etc_dir + "/description.xls", error)) return false;
-    configuration.write(configuration_text(in.design, names, title));
-    if (!configuration.commit(error)) return false;
+    if (!stage_study(job, in.design, study, outputs, names, error) ||
+        !stream_rows(job, in, outputs, counts, error, progress) ||
+        !stage_configuration(job, in, names, study, error) || !study.commit(error))
+        return false;
     report.notes.insert(report.notes.begin(), in.design.notes.begin(), in.design.notes.end());
     add_notes(counts, in, job, report);
     report.probes = counts.rows;

@@ -11,9 +11,13 @@
 // p-values every present beta gets 0. Probes of the exclusion list are left
 // out of every file. The matrix is read once, in blocks of rows: each block
 // becomes one gzip member appended to each sample's temporary file, so
-// memory is bounded by one block, whatever the size of the matrix. Nothing
-// is renamed into place before the whole matrix has been read; the
-// configuration is written last.
+// memory is bounded by one block, whatever the size of the matrix.
+//
+// The study is written as one staged set (staged_output.h): the data files
+// and the configuration go into place together, only once all of them are
+// written, and a failure or a stopping signal before that leaves an
+// existing study byte for byte as it was, and no file or folder of a first
+// import behind.
 #ifndef CIMBREL_IMPORT_STUDY_IMPORT_H
 #define CIMBREL_IMPORT_STUDY_IMPORT_H
 
@@ -47,8 +51,8 @@ struct Import_report {
 
 // Runs the import. progress, when set, is called with a line of progress
 // for long matrices. False, with error ("FILE:LINE: what" for a bad input),
-// when an input is unreadable or malformed or an output cannot be written;
-// no configuration is then written and no temporary file is left behind.
+// when an input is unreadable or malformed, an output cannot be written or
+// would replace an input; nothing of the study has changed then.
 bool import_matrix(const Matrix_import& job, Import_report& report, std::string& error,
                    const std::function<void(const std::string&)>& progress = nullptr);
 

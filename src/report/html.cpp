@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "plots.h"
+#include "staged_output.h"
 #include "svg.h"
 
 namespace {
@@ -278,25 +279,8 @@ std::string report_html(const Report_content& c) {
 }
 
 bool write_report(const std::string& path, const std::string& text, std::string& error) {
-    std::string temp = path + ".tmpXXXXXX";
-    const int fd = mkstemp(&temp[0]);
-    if (fd < 0) {
-        error = path + ": cannot write the report: " + strerror(errno);
-        return false;
-    }
-    const mode_t mask = umask(0);
-    umask(mask);
-    int failure = fchmod(fd, 0666 & ~mask) == 0 ? 0 : errno;
-    for (size_t done = 0; failure == 0 && done < text.size();) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n > 0) done += static_cast<size_t>(n);
-        else if (n == 0) failure = EIO;
-        else if (errno != EINTR) failure = errno;
-    }
-    if (close(fd) != 0 && failure == 0) failure = errno;
-    if (failure == 0 && rename(temp.c_str(), path.c_str()) != 0) failure = errno;
-    if (failure == 0) return true;
-    error = path + ": cannot write the report: " + strerror(failure);
-    unlink(temp.c_str());
-    return false;
+    Staged_text report("the report");
+    if (!report.open(path, error)) return false;
+    report.write(text);
+    return report.commit(error);
 }

@@ -21,9 +21,10 @@ struct Report_content {
 // The whole page.
 std::string report_html(const Report_content& content);
 
-// Writes text to path through a temporary file in the same folder, renamed
-// over path at the end, so that a failed run never leaves a partial report.
-// False, with error "PATH: what went wrong", when it cannot be written.
+// Writes text to path as a staged output (staged_output.h: a failed run never
+// leaves a partial report, a link is followed, a FIFO or /dev/stdout is
+// written through). False, with error "PATH: what went wrong", when it
+// cannot be written.
 bool write_report(const std::string& path, const std::string& text, std::string& error);
 
 #endif

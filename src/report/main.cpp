@@ -3,23 +3,23 @@
 // tables, and prints a summary, one key<TAB>value per line, on standard
 // output. Exit status 0 on success or --help; 1 for bad usage, an input that
 // cannot be read, or a report that cannot be written (message on standard
-// error as "cimbrel-report: FILE:LINE: what is wrong"; no report is left).
+// error as "cimbrel-report: FILE:LINE: what is wrong"; no report is left,
+// and an output that names an input is refused).
 #include <cstdio>
 #include <string>
 
 #include <gsl/gsl_errno.h>
 
 #include "html.h"
+#include "messages.h"
 #include "options.h"
+#include "staged_output.h"
 #include "stats.h"
 #include "tables.h"
 
 namespace {
 
-int fail(const std::string& message) {
-    fprintf(stderr, "cimbrel-report: %s\n", message.c_str());
-    return 1;
-}
+const Messages messages("cimbrel-report");
 
 // Reads the region table at path when one is given; table stays null otherwise.
 bool read_regions(const std::string& path, Region_table& storage, const Region_table*& table, std::string& error) {
@@ -53,24 +53,27 @@ int main(int argc, char** argv) {
     gsl_set_error_handler_off();  // GSL reports through return values here, never by aborting
     Report_options options;
     std::string error;
-    if (!parse_report_options(argc, argv, options, error)) return fail(error + " (see cimbrel-report --help)");
+    if (!parse_report_options(argc, argv, options, error)) return messages.usage_error(error);
     if (options.help) {
         fputs(report_usage(), stdout);
         return 0;
     }
+    if (options.version) return messages.version();
+    if (!check_not_input(options.out, {options.probe_table, options.r1, options.r2}, error))
+        return messages.fail(error);
     Probe_table probes;
     Region_table r1_storage, r2_storage;
     Report_content content;
     if (!read_probe_table(options.probe_table, probes, error) || !read_regions(options.r1, r1_storage, content.r1, error) ||
         !read_regions(options.r2, r2_storage, content.r2, error))
-        return fail(error);
+        return messages.fail(error);
     const Probe_summary summary = summarize(probes, options.fdr);
     if (summary.tested == 0)
-        return fail(options.probe_table + ": no tested probe (every p-value is above 1), nothing to report");
+        return messages.fail(options.probe_table + ": no tested probe (every p-value is above 1), nothing to report");
     content.options = &options;
     content.probes = &probes;
     content.summary = &summary;
-    if (!write_report(options.out, report_html(content), error)) return fail(error);
+    if (!write_report(options.out, report_html(content), error)) return messages.fail(error);
     print_summary(content);
     return 0;
 }

@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <initializer_list>
+#include <vector>
+
+#include "command_line.h"
 
 namespace {
 
@@ -23,7 +25,8 @@ const char usage[] =
     "  --fdr Q        significance level: FDR <= Q, from 0 to 1 [0.05]\n"
     "  --title TEXT   title of the report [Cimbrel report]\n"
     "  --top N        rows of each top table, from 1 to 10000 [20]\n"
-    "  -h, --help     print this help and exit\n";
+    "  -h, --help     print this help and exit\n"
+    "  --version      print the version and exit\n";
 
 bool read_fdr(const std::string& text, double& out) {
     char* end = nullptr;
@@ -42,13 +45,7 @@ bool read_top(const std::string& text, size_t& out) {
     return true;
 }
 
-bool is_option(const std::string& name) {
-    for (const char* known : {"--r1", "--r2", "--out", "--title", "--fdr", "--top"})
-        if (name == known) return true;
-    return false;
-}
-
-// Stores value into the option named name (one of is_option's); false, with
+// Stores value into the option named name (one of value_options); false, with
 // error set, for an invalid value.
 bool set_option(const std::string& name, const std::string& value, Report_options& options, std::string& error) {
     if (name == "--r1") options.r1 = value;
@@ -68,36 +65,20 @@ bool set_option(const std::string& name, const std::string& value, Report_option
 }  // namespace
 
 bool parse_report_options(int argc, const char* const* argv, Report_options& options, std::string& error) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "-h" || arg == "--help") {
-            options.help = true;
-            return true;
-        }
-        if (arg.size() > 1 && arg[0] == '-') {
-            const size_t equals = arg.find('=');
-            std::string name = arg.substr(0, equals), value;
-            if (!is_option(name)) {
-                error = "unknown option '" + name + "'";
-                return false;
-            }
-            if (equals != std::string::npos) {
-                value = arg.substr(equals + 1);
-            } else if (i + 1 < argc) {
-                value = argv[++i];
-            } else {
-                error = "option '" + name + "' needs a value";
-                return false;
-            }
-            if (!set_option(name, value, options, error)) return false;
-        } else if (options.probe_table.empty()) {
-            options.probe_table = arg;
-        } else {
-            error = "one probe table expected, got '" + options.probe_table + "' and '" + arg + "'";
-            return false;
-        }
+    const Option_rules rules{{"--r1", "--r2", "--out", "--title", "--fdr", "--top"}, {}, true};
+    Command_line line;
+    if (!parse_command_line(std::vector<std::string>(argv + 1, argv + argc), rules, line, error)) return false;
+    options.help = line.help;
+    options.version = line.version;
+    if (options.help || options.version) return true;
+    for (const auto& [name, value] : line.values)
+        if (!set_option(name, value, options, error)) return false;
+    if (line.inputs.size() > 1) {
+        error = "one probe table expected, got '" + line.inputs[0] + "' and '" + line.inputs[1] + "'";
+        return false;
     }
-    if (options.probe_table.empty()) error = "no probe table given";
+    if (line.inputs.empty()) error = "no probe table given";
+    else options.probe_table = line.inputs[0];
     return error.empty();
 }
 

@@ -1,8 +1,10 @@
 // Command line of cimbrel-report:
 //   cimbrel-report PROBE_TABLE [--r1 TABLE] [--r2 TABLE] [--out FILE]
 //                  [--fdr Q] [--title TEXT] [--top N]
-// Each option takes the next argument as its value (also "--out=FILE"); a
-// later value replaces an earlier one. "-h"/"--help" asks for the usage text.
+// Read as every companion reads its command line (command_line.h): each
+// option takes the next argument as its value (also "--out=FILE"), a later
+// value replaces an earlier one, "--" ends the options. "-h"/"--help" asks
+// for the usage text, "--version" for the version.
 #ifndef CIMBREL_REPORT_OPTIONS_H
 #define CIMBREL_REPORT_OPTIONS_H
 
@@ -18,6 +20,7 @@ struct Report_options {
     double fdr = 0.05;                     // significance level Q, FDR <= Q
     size_t top = 20;                       // rows in each table of top results
     bool help = false;
+    bool version = false;
 };
 
 // Reads the arguments after the program name into options. False on an
