@@ -53,14 +53,15 @@ double sum_of_squares(const gsl_vector* y) {
     return sum;
 }
 
-// Least-squares residual sum of squares of y on the columns of x by GSL's
-// SVD fit (n > columns > 0 is the caller's guarantee). The fit keeps only
-// singular values above rank_tolerance: with the default cut-off at machine
-// precision a near-duplicate covariable keeps a rounding-level singular
-// value, and the fit then goes badly wrong. The sum is recomputed from the
-// residual y - Xc, since GSL's own chi-square is not the least-squares
-// minimum once a singular value has been dropped.
-double svd_rss(const gsl_matrix* x, const gsl_vector* y) {
+// Least-squares fit of y on the columns of x by GSL's SVD fit (n > columns >
+// 0 is the caller's guarantee): writes the fitted values and returns the
+// residual sum of squares. The fit keeps only singular values above
+// rank_tolerance: with the default cut-off at machine precision a
+// near-duplicate covariable keeps a rounding-level singular value, and the
+// fit then goes badly wrong. The sum is recomputed from the residual y - Xc,
+// since GSL's own chi-square is not the least-squares minimum once a singular
+// value has been dropped.
+double svd_fit(const gsl_matrix* x, const gsl_vector* y, gsl_vector* fitted) {
     const size_t n = x->size1, p = x->size2;
     gsl_multifit_linear_workspace* work = gsl_multifit_linear_alloc(n, p);
     gsl_vector* coefficients = gsl_vector_alloc(p);
@@ -70,10 +71,10 @@ double svd_rss(const gsl_matrix* x, const gsl_vector* y) {
     gsl_multifit_linear_tsvd(x, y, rank_tolerance, coefficients, covariance, &chisq, &rank, work);
     double rss = 0.0;
     for (size_t i = 0; i < n; ++i) {
-        double residual = gsl_vector_get(y, i);
-        for (size_t j = 0; j < p; ++j) {
-            residual -= gsl_matrix_get(x, i, j) * gsl_vector_get(coefficients, j);
-        }
+        double value = 0.0;
+        for (size_t j = 0; j < p; ++j) value += gsl_matrix_get(x, i, j) * gsl_vector_get(coefficients, j);
+        gsl_vector_set(fitted, i, value);
+        const double residual = gsl_vector_get(y, i) - value;
         rss += residual * residual;
     }
     gsl_vector_free(coefficients);
@@ -82,9 +83,23 @@ double svd_rss(const gsl_matrix* x, const gsl_vector* y) {
     return rss;
 }
 
-// Residual sum of squares of a design that may have no column at all.
-double design_rss(const gsl_matrix* x, const gsl_vector* y, double yy) {
-    return x->size2 == 0 ? yy : svd_rss(x, y);
+// Fit of a design that may have no column at all (fitted values 0).
+double design_fit(const gsl_matrix* x, const gsl_vector* y, gsl_vector* fitted) {
+    if (x->size2 > 0) return svd_fit(x, y, fitted);
+    gsl_vector_set_zero(fitted);
+    return sum_of_squares(y);
+}
+
+// A column whose entries are all the same nonzero number: the design fits
+// any constant, so the observations may be centred without changing a fit.
+bool has_constant_column(const gsl_matrix* x) {
+    for (size_t j = 0; j < x->size2; ++j) {
+        const double first = gsl_matrix_get(x, 0, j);
+        bool constant = first != 0.0;
+        for (size_t i = 1; i < x->size1 && constant; ++i) constant = gsl_matrix_get(x, i, j) == first;
+        if (constant) return true;
+    }
+    return false;
 }
 
 // Applies the reflector H = I - beta v v' (v nonzero in rows k..n-1) to c.
@@ -208,6 +223,18 @@ void to_column_major(const double* x, size_t n, size_t p, double* a) {
     }
 }
 
+// F and its upper-tail probability from the gain and the full residual sum,
+// both already cut to 0 at their rounding levels.
+double f_test_of_gain(double gain, double rss_full, uint32_t d1, uint32_t d2) {
+    if (rss_full == 0.0) return gain > 0.0 ? 0.0 : untested;  // exact full fit, or 0/0
+    if (gain == 0.0) return 1.0;
+    const double f = (gain / static_cast<double>(d1)) / (rss_full / static_cast<double>(d2));
+    const double p = gsl_cdf_fdist_Q(f, static_cast<double>(d1), static_cast<double>(d2));
+    // The incomplete beta function gives up (NaN) for degrees of freedom near
+    // a million; such a test is reported as not made rather than as a number.
+    return p >= 0.0 && p <= 1.0 ? p : untested;
+}
+
 }  // namespace
 
 double f_test_pvalue(double rss_reduced, double rss_full, double yy, uint32_t d1, uint32_t d2) {
@@ -218,13 +245,16 @@ double f_test_pvalue(double rss_reduced, double rss_full, double yy, uint32_t d1
     if (rss_full <= floor_level) rss_full = 0.0;
     double gain = rss_reduced - rss_full;
     if (gain <= noise_scale * std::sqrt(rss_reduced * std::max(yy, 0.0)) + floor_level) gain = 0.0;
-    if (rss_full == 0.0) return gain > 0.0 ? 0.0 : untested;  // exact full fit, or 0/0
-    if (gain == 0.0) return 1.0;
-    const double f = (gain / static_cast<double>(d1)) / (rss_full / static_cast<double>(d2));
-    const double p = gsl_cdf_fdist_Q(f, static_cast<double>(d1), static_cast<double>(d2));
-    // The incomplete beta function gives up (NaN) for degrees of freedom near
-    // a million; such a test is reported as not made rather than as a number.
-    return p >= 0.0 && p <= 1.0 ? p : untested;
+    return f_test_of_gain(gain, rss_full, d1, d2);
+}
+
+double f_test_gain_pvalue(double gain, double rss_full, double yy, uint32_t d1, uint32_t d2) {
+    if (d1 == 0 || d2 == 0) return untested;
+    if (!std::isfinite(gain) || !std::isfinite(rss_full) || !std::isfinite(yy)) return untested;
+    const double floor_level = noise_scale * noise_scale * std::max(yy, 0.0);
+    if (rss_full <= floor_level) rss_full = 0.0;
+    if (gain <= floor_level) gain = 0.0;
+    return f_test_of_gain(gain, rss_full, d1, d2);
 }
 
 double ancova(const gsl_vector* observations, const gsl_matrix* reduced, const gsl_matrix* full) {
@@ -245,14 +275,35 @@ double ancova(const gsl_vector* observations, const gsl_matrix* reduced, const g
         !matrix_finite(full)) {
         return untested;
     }
-    const double yy = sum_of_squares(observations);
-    const double rss_reduced = design_rss(reduced, observations, yy);
-    const double rss_full = design_rss(full, observations, yy);
     const size_t d1 = full->size2 - reduced->size2;
     const size_t d2 = n - full->size2;
     if (d1 > UINT32_MAX || d2 > UINT32_MAX) return untested;
-    return f_test_pvalue(rss_reduced, rss_full, yy, static_cast<uint32_t>(d1),
-                         static_cast<uint32_t>(d2));
+    const double yy = sum_of_squares(observations);
+    // With an intercept in the reduced design both fits are those of the
+    // centred values, whose rounding is that of the spread, not of the level.
+    gsl_vector* y = gsl_vector_alloc(n);
+    gsl_vector_memcpy(y, observations);
+    if (has_constant_column(reduced)) {
+        double mean = 0.0;
+        for (size_t i = 0; i < n; ++i) mean += gsl_vector_get(y, i);
+        gsl_vector_add_constant(y, -mean / static_cast<double>(n));
+    }
+    // The gain is the squared distance between the two fitted vectors (the
+    // part of y that the full design adds beyond the reduced one), not the
+    // difference of the residual sums, which cancels when the fits are close.
+    gsl_vector* fitted_reduced = gsl_vector_alloc(n);
+    gsl_vector* fitted_full = gsl_vector_alloc(n);
+    design_fit(reduced, y, fitted_reduced);
+    const double rss_full = design_fit(full, y, fitted_full);
+    double gain = 0.0;
+    for (size_t i = 0; i < n; ++i) {
+        const double step = gsl_vector_get(fitted_full, i) - gsl_vector_get(fitted_reduced, i);
+        gain += step * step;
+    }
+    gsl_vector_free(fitted_full);
+    gsl_vector_free(fitted_reduced);
+    gsl_vector_free(y);
+    return f_test_gain_pvalue(gain, rss_full, yy, static_cast<uint32_t>(d1), static_cast<uint32_t>(d2));
 }
 
 double least_squares_rss(const double* x, size_t n, size_t p, const double* y, Lsq_workspace& ws) {
@@ -268,6 +319,28 @@ double least_squares_rss(const double* x, size_t n, size_t p, const double* y, L
     double rss = 0.0;
     for (size_t i = rank; i < n; ++i) rss += ws.r[i] * ws.r[i];
     return rss;
+}
+
+void nested_least_squares(const double* reduced, const double* full, size_t n, size_t pr, size_t pf,
+                          const double* y, Lsq_workspace& ws, Fit_summary& fit) {
+    fit.rss_reduced = fit.rss_full = fit.gain = 0.0;
+    if (n == 0) return;
+    const size_t p = pr + pf;
+    if (ws.a.size() < n * p) ws.a.resize(n * p);
+    if (ws.r.size() < n) ws.r.resize(n);
+    if (ws.tau.size() < 3 * p) ws.tau.resize(3 * p);
+    if (ws.perm.size() < p) ws.perm.resize(p);
+    to_column_major(reduced, n, pr, ws.a.data());
+    to_column_major(full, n, pf, ws.a.data() + n * pr);
+    std::copy(y, y + n, ws.r.begin());
+    size_t kept = 0;
+    const size_t rank = pivoted_qr(ws.a.data(), n, p, ws.r.data(), ws.tau.data(), ws.tau.data() + p,
+                                   ws.perm.data(), pr, &kept);
+    // Q'y: the leading `kept` entries belong to the reduced design, the next
+    // ones to what the full design adds, the rest to the residual.
+    for (size_t k = kept; k < rank; ++k) fit.gain += ws.r[k] * ws.r[k];
+    for (size_t i = rank; i < n; ++i) fit.rss_full += ws.r[i] * ws.r[i];
+    fit.rss_reduced = fit.rss_full + fit.gain;
 }
 
 Projector::Projector(const double* x, size_t n, size_t p) : n_(n) {
@@ -313,7 +386,7 @@ Nested_projector::Nested_projector(const double* reduced, const double* full, si
 }
 
 bool Nested_projector::rss(const double* y, const uint32_t* removed, size_t m, double* scratch,
-                           double& rss_reduced, double& rss_full) const {
+                           double& rss_reduced, double& rss_full, double* gain) const {
     if (m > max_removed || m > n_) return false;
     const size_t n = n_, rank = rank_, kept = reduced_rank_;
     double* c = scratch;
@@ -337,11 +410,21 @@ bool Nested_projector::rss(const double* y, const uint32_t* removed, size_t m, d
         // A difference that cancels most of the sum loses digits: leave such
         // a probe (few values left, or a wild fill value) to a fresh fit.
         if (drop_full > 0.5 * full || drop_reduced > 0.5 * reduced) return false;
+        // The updated gain is a difference: the drops come from residuals
+        // accurate to a few eps of |y|, the sums to a few eps of themselves.
+        // When the gain is not well above that rounding, a fresh fit
+        // computes it directly instead.
+        double yy = full;
+        for (size_t k = 0; k < rank; ++k) yy += c[k] * c[k];
+        const double rounding = 2.0 * std::sqrt((drop_full + drop_reduced) * yy) + extra + drop_reduced + drop_full;
+        extra = (extra - drop_reduced) + drop_full;
         full = std::max(full - drop_full, 0.0);
         reduced = std::max(reduced - drop_reduced, 0.0);
+        if (gain != nullptr && !(extra >= min_update_gain * rounding)) return false;
     }
     rss_full = full;
     rss_reduced = reduced;
+    if (gain != nullptr) *gain = std::max(extra, 0.0);
     return true;
 }
 

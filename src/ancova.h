@@ -22,6 +22,7 @@ enum class Fit_path { reference, fast };
 struct Fit_summary {
     double rss_reduced = 0.0;  // residual sum of squares of the reduced fit
     double rss_full = 0.0;     // residual sum of squares of the full fit
+    double gain = 0.0;         // rss_reduced - rss_full, computed on its own (no cancellation)
     double yy = 0.0;           // sum of squared observations (scale for rounding)
     uint32_t n = 0;            // usable observations
 };
@@ -32,10 +33,17 @@ struct Fit_summary {
 // observations in linear regression." (n <= columns of full) and returns 2.0.
 double ancova(const gsl_vector* observations, const gsl_matrix* reduced, const gsl_matrix* full);
 
-// Final step shared by every path: F = ((rss_r - rss_f)/d1) / (rss_f/d2) and
-// its upper-tail probability. Residual sums below rounding level relative to
-// yy count as 0; d1 == 0, d2 == 0 or 0/0 give 2.0; a negative F counts as 0.
+// Final step: F = ((rss_r - rss_f)/d1) / (rss_f/d2) and its upper-tail
+// probability, from two residual sums of separate fits. Sums below rounding
+// level relative to yy count as 0, and so does a difference within the
+// rounding of rss_r; d1 == 0, d2 == 0 or 0/0 give 2.0; a negative F counts as 0.
 double f_test_pvalue(double rss_reduced, double rss_full, double yy, uint32_t d1, uint32_t d2);
+
+// The same test from the gain rss_r - rss_f computed directly (as the squared
+// projection of y onto what the full design adds beyond the reduced one).
+// Only its own rounding level relative to yy counts as 0, so a full model
+// that adds very little still gives its small F rather than p = 1.
+double f_test_gain_pvalue(double gain, double rss_full, double yy, uint32_t d1, uint32_t d2);
 
 // Scratch space for least_squares_rss, reused across calls (no allocation per
 // call once it has grown to the largest design).
@@ -50,6 +58,14 @@ struct Lsq_workspace {
 // columns of x (n rows x p columns, row-major, row stride p), by Householder
 // QR with column pivoting; exact minimum for rank-deficient x as well.
 double least_squares_rss(const double* x, size_t n, size_t p, const double* y, Lsq_workspace& ws);
+
+// Both residual sums and the gain of a reduced design (n x pr) and a full
+// design (n x pf) that spans it, row-major, from one pivoted factorisation of
+// [reduced | full]: the gain is the squared projection of y onto what the full
+// design adds, so it carries no cancellation. Exact minima for rank-deficient
+// designs as well. Centre y first when the reduced design has an intercept.
+void nested_least_squares(const double* reduced, const double* full, size_t n, size_t pr, size_t pf,
+                          const double* y, Lsq_workspace& ws, Fit_summary& fit);
 
 // An orthonormal basis of the column space of one design, for projecting many
 // response vectors that share it: rss(y) = |y - Q Q'y|^2.
@@ -84,6 +100,10 @@ class Nested_projector {
 public:
     // Most left-out rows handled by the update; more make rss() return false.
     static constexpr size_t max_removed = 8;
+    // Smallest ratio of an updated gain to the rounding scale of its update
+    // (a few eps of it): keeps the update's error within about 1e-11 of the
+    // gain; a smaller gain is left to a fresh fit.
+    static constexpr double min_update_gain = 1e-4;
     // Smallest Cholesky pivot of I - Q_S Q_S' accepted (a leverage of 0.999):
     // below it the rows left out carry (nearly) all of some column, the
     // design on the other rows loses rank, and only a fresh fit is exact.
@@ -99,11 +119,14 @@ public:
     // rows listed in removed (distinct, ascending not needed). The values of
     // y in removed rows do not change the result, but values near the fit
     // (such as the mean of the others) keep the update's rounding small.
-    // scratch must hold scratch_size() doubles. False, with nothing written,
-    // when m > max_removed, the update is ill-conditioned, or it would take
-    // off more than half of a sum (the rest would carry too few digits).
+    // scratch must hold scratch_size() doubles. gain, when given, receives
+    // rss_reduced - rss_full without cancellation (for y centred on its
+    // kept values when the reduced design has an intercept). False, with
+    // nothing written, when m > max_removed, the update is ill-conditioned, it
+    // would take off more than half of a sum (the rest would carry too few
+    // digits), or the gain asked for is below min_update_gain.
     bool rss(const double* y, const uint32_t* removed, size_t m, double* scratch, double& rss_reduced,
-             double& rss_full) const;
+             double& rss_full, double* gain = nullptr) const;
     size_t scratch_size() const { return rank_ + n_ + 2 * max_removed * (max_removed + 1); }
 
 private:

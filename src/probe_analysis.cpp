@@ -239,7 +239,6 @@ Fast_design fast_design(const Data_matrix& matrix, const Probe_layout& layout) {
 // One fast worker's buffers, sized once for all samples.
 struct Fast_scratch {
     std::vector<double> y, reduced, full, projection, sum, count;
-    std::vector<uint32_t> rows;     // sample column of each usable value
     std::vector<uint32_t> removed;  // base rows left out of the probe's fit
     Lsq_workspace workspace;
 
@@ -250,36 +249,35 @@ struct Fast_scratch {
           projection(design.nested.scratch_size()),
           sum(layout.groups),
           count(layout.groups),
-          rows(layout.samples),
           removed(Nested_projector::max_removed) {}
 };
 
-// Least-squares sums of one design on the probe's usable rows.
-double own_rss(const std::vector<double>& design_rows, size_t columns, const Fit_summary& fit,
-               std::vector<double>& x, Fast_scratch& scratch) {
-    for (uint32_t k = 0; k < fit.n; ++k) {
-        const double* row = &design_rows[static_cast<size_t>(scratch.rows[k]) * columns];
-        std::copy(row, row + columns, &x[static_cast<size_t>(k) * columns]);
-    }
-    return least_squares_rss(x.data(), fit.n, columns, scratch.y.data(), scratch.workspace);
-}
-
-// Both sums from the probe's own fits: its usable values packed in sample order.
+// The sums from the probe's own fit: its usable values packed in sample
+// order, centred on their mean (the reduced design has an intercept).
 void own_fits(const Probe_layout& layout, const Fast_design& design, const double* values, Fit_summary& fit,
               Fast_scratch& scratch) {
+    const size_t pr = layout.reduced_columns(), pf = layout.full_columns();
     uint32_t k = 0;
+    double sum = 0.0;
     for (uint32_t s = 0; s < layout.samples; ++s) {
         if (!is_usable(values[s]) || layout.group_of[s] >= layout.groups) continue;
-        scratch.rows[k] = s;
+        const double* reduced = &design.reduced_rows[s * pr];
+        const double* full = &design.full_rows[s * pf];
+        std::copy(reduced, reduced + pr, &scratch.reduced[k * pr]);
+        std::copy(full, full + pf, &scratch.full[k * pf]);
         scratch.y[k++] = values[s];
+        sum += values[s];
     }
-    fit.rss_reduced = own_rss(design.reduced_rows, layout.reduced_columns(), fit, scratch.reduced, scratch);
-    fit.rss_full = own_rss(design.full_rows, layout.full_columns(), fit, scratch.full, scratch);
+    const double mean = k > 0 ? sum / k : 0.0;
+    for (uint32_t i = 0; i < k; ++i) scratch.y[i] -= mean;
+    nested_least_squares(scratch.reduced.data(), scratch.full.data(), k, pr, pf, scratch.y.data(),
+                         scratch.workspace, fit);
 }
 
-// Both residual sums of squares of one probe on its usable values: from the
-// shared projections, updated for the base rows the probe leaves out, or
-// from its own small least-squares fits when the update cannot be used. A
+// Both residual sums of squares of one probe on its usable values, and their
+// difference computed on its own: from the shared projections, updated for
+// the base rows the probe leaves out, or from its own small least-squares
+// fit when the update cannot be used. A
 // value or design entry that is not a number makes the whole summary NaN,
 // so that any region holding it is not tested. Leaves the probe's group
 // sums and counts in scratch.sum and scratch.count. values: the probe's row
@@ -324,7 +322,7 @@ Fit_summary fast_fit(const double* values, const Probe_layout& layout, const Fas
         group_count[g] = group_values;
     }
     if (!finite) {
-        fit.rss_reduced = fit.rss_full = fit.yy = std::numeric_limits<double>::quiet_NaN();
+        fit.rss_reduced = fit.rss_full = fit.gain = fit.yy = std::numeric_limits<double>::quiet_NaN();
         return fit;
     }
     // Every usable value sits in a base row here, and left-out rows hold 0.
@@ -334,12 +332,16 @@ Fit_summary fast_fit(const double* values, const Probe_layout& layout, const Fas
     // With no more values than full columns the fit is exact: only a fresh
     // factorisation leaves exactly nothing rather than rounding noise.
     if (left_out <= Nested_projector::max_removed && fit.n > layout.full_columns()) {
-        // Left-out rows take the mean of the others: close to their fitted
-        // values, which keeps the update's cancellation small.
+        // The values centred on their mean, so that rounding follows their
+        // spread rather than their level (the reduced design has an
+        // intercept). Left-out rows take the mean of the others, 0 once
+        // centred: close to their fitted values, which keeps the update's
+        // cancellation small.
         const double mean = sum / fit.n;
-        for (size_t k = 0; k < left_out; ++k) y[removed[k]] = mean;
-        if (design.nested.rss(y, removed, left_out, scratch.projection.data(), fit.rss_reduced,
-                              fit.rss_full)) {
+        for (uint32_t row = 0; row < design.base_rows; ++row) y[row] -= mean;
+        for (size_t k = 0; k < left_out; ++k) y[removed[k]] = 0.0;
+        if (design.nested.rss(y, removed, left_out, scratch.projection.data(), fit.rss_reduced, fit.rss_full,
+                              &fit.gain)) {
             return fit;
         }
     }
@@ -354,7 +356,7 @@ double fast_pvalue(const Probe_layout& layout, const Fit_summary& fit) {
         message("%s", too_few_message);
         return untested;
     }
-    return f_test_pvalue(fit.rss_reduced, fit.rss_full, fit.yy, pf > pr ? pf - pr : 0, fit.n - pf);
+    return f_test_gain_pvalue(fit.gain, fit.rss_full, fit.yy, pf > pr ? pf - pr : 0, fit.n - pf);
 }
 
 // Rows [first, first + count) of the beta matrix held in memory: the whole

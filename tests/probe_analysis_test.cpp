@@ -197,6 +197,112 @@ TEST(probe_analysis, fast_path_matches_reference_on_random_studies) {
     }
 }
 
+namespace {
+
+// A study of twins: every sample has a twin in the other group (or, in
+// continuous mode, at the mirrored value) with the same covariables, and the
+// twins' values differ by a tiny amount, so that the full model adds almost
+// nothing and F is small but positive. Some probes lose a pair of twins
+// (the symmetry stays), a few a single sample.
+std::unique_ptr<Study> twin_study(std::mt19937_64& rng, uint32_t pairs, uint32_t covariable_num, bool continuous) {
+    std::uniform_real_distribution<double> unit;
+    std::normal_distribution<double> normal;
+    const uint32_t samples = 2 * pairs, probes = 40;
+    std::vector<std::string> ids, groups;
+    std::vector<double> covariables(samples * covariable_num), x(continuous ? samples : 0), logit;
+    std::vector<bool> usable;
+    for (uint32_t i = 0; i < pairs; ++i) {
+        for (uint32_t c = 0; c < covariable_num; ++c) {
+            covariables[i * covariable_num + c] = covariables[(pairs + i) * covariable_num + c] = 30.0 + 30.0 * unit(rng);
+        }
+        if (continuous) {
+            x[i] = 5.0 + 5.0 * unit(rng);
+            x[pairs + i] = 10.0 - x[i];
+        }
+    }
+    for (uint32_t s = 0; s < samples; ++s) groups.push_back(continuous ? "all" : s < pairs ? "A" : "B");
+    for (uint32_t r = 0; r < probes; ++r) {
+        ids.push_back("cg" + std::to_string(100 + r));
+        const double level = 3.0 * normal(rng), delta = std::pow(10.0, -2.0 - 3.5 * unit(rng));
+        std::vector<double> twin(pairs);
+        for (double& v : twin) v = level + 0.3 * normal(rng);
+        for (uint32_t s = 0; s < samples; ++s) logit.push_back(s < pairs ? twin[s] : twin[s - pairs] + delta * normal(rng));
+        std::vector<bool> ok(samples, true);
+        for (uint32_t lost = r % 4 == 1 ? 1 + rng() % 3 : 0; lost > 0; --lost) {
+            const uint32_t i = rng() % pairs;
+            ok[i] = ok[pairs + i] = false;
+        }
+        if (r % 10 == 3) ok[rng() % samples] = false;
+        usable.insert(usable.end(), ok.begin(), ok.end());
+    }
+    return make_study(ids, groups, logit, usable, covariables, covariable_num, x);
+}
+
+}  // namespace
+
+// Probes whose groups barely differ: the fast path and the reference give the
+// same small F, not p = 1 (compared on 1 - p, which carries F's digits).
+TEST(probe_analysis, fast_path_matches_reference_where_the_groups_barely_differ) {
+    std::mt19937_64 rng(29);
+    for (uint32_t covariables : {0u, 1u, 2u}) {
+        for (bool continuous : {false, true}) {
+            auto study = twin_study(rng, 20, covariables, continuous);
+            auto reference = analyse(*study, 1, Fit_path::reference);
+            auto fast = analyse(*study, 1, Fit_path::fast);
+            for (uint32_t r = 0; r < 40; ++r) {
+                const double expected = 1.0 - gsl_vector_get(reference->result.pvalue, r);
+                const double actual = 1.0 - gsl_vector_get(fast->result.pvalue, r);
+                EXPECT_GT(expected, 0.0) << "row " << r;
+                expect_close(expected, actual, 1e-8,
+                             "1 - p of row " + std::to_string(r) + " with " + std::to_string(covariables) +
+                                 (continuous ? " covariables, continuous" : " covariables"));
+            }
+        }
+    }
+}
+
+// Two groups of 20 whose means differ by 8e-6 on the logit scale: group B
+// holds group A's values in reverse order with one of them raised by 0.00016,
+// and twins have the same age. The F values were computed exactly, in
+// rational arithmetic on these very doubles (Python's fractions.Fraction,
+// residual sums from the normal equations solved exactly), for all samples
+// and with samples 3 and 36 excluded, without and with age as covariable.
+TEST(probe_analysis, small_f_equals_its_exact_value) {
+    const std::vector<double> a = {1.529897, 1.493365, 1.489689, 1.383154, 1.536769, 1.496836, 1.719834,
+                                   1.292236, 2.018027, 0.852083, 1.511732, 1.681303, 1.457854, 1.343256,
+                                   1.487959, 1.643596, 1.755460, 1.182514, 1.541916, 1.364101};
+    const std::vector<double> ages = {57, 51, 39, 61, 54, 51, 56, 30, 54, 61, 48, 53, 61, 45, 69, 66, 53, 50, 29, 56};
+    const double exact_f[2][2] = {{1.147498989237766e-08, 1.1572188687590291e-08},
+                                  {1.1194805750133799e-08, 1.1301313954806657e-08}};
+    std::vector<std::string> groups(20, "A");
+    groups.resize(40, "B");
+    std::vector<double> values = a, covariable = ages;
+    values.insert(values.end(), a.rbegin(), a.rend());
+    values[20] += 0.00016;
+    covariable.insert(covariable.end(), ages.rbegin(), ages.rend());
+    values.insert(values.end(), values.begin(), values.end());
+    std::vector<bool> usable(80, true);
+    usable[40 + 3] = usable[40 + 36] = false;
+    for (uint32_t k : {0u, 1u}) {
+        auto study = make_study({"cg01", "cg02"}, groups, values, usable, k ? covariable : std::vector<double>(), k);
+        for (Fit_path path : {Fit_path::reference, Fit_path::fast}) {
+            auto run = analyse(*study, 1, path);
+            for (uint32_t r = 0; r < 2; ++r) {
+                const double d2 = (r == 0 ? 40.0 : 38.0) - 2.0 - k;
+                const std::string what = "probe " + std::to_string(r) + (k ? " with age" : "") +
+                                         (path == Fit_path::fast ? ", fast" : ", reference");
+                // 1 - p carries F's digits where p is close to 1.
+                expect_close(gsl_cdf_fdist_P(exact_f[k][r], 1.0, d2), 1.0 - gsl_vector_get(run->result.pvalue, r),
+                             1e-10, what);
+                if (path == Fit_path::fast) {
+                    const Fit_summary& fit = run->result.fit[r];
+                    expect_close(exact_f[k][r], fit.gain / (fit.rss_full / d2), 1e-10, what + " F");
+                }
+            }
+        }
+    }
+}
+
 TEST(probe_analysis, fit_summaries_are_each_probes_own_least_squares) {
     std::mt19937_64 rng(29);
     for (const Random_shape& shape : shapes) {
