@@ -5,7 +5,7 @@
 # and headless Chromium on the report, all in a temporary folder that is
 # removed afterwards (nothing is written into examples/).
 # The picture is the top of the page, as a browser window 1000 pixels wide
-# shows it: the header with λ, then the QQ plot and its caption.
+# shows it: the header with λ, then the QQ plots of the probes and regions.
 #   BUILD_DIR   build folder holding cimbrel and cimbrel-report (default: build)
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -29,6 +29,8 @@ const char style[] =
     "table.sortable th{cursor:pointer;background:#f3f3f3;user-select:none}\n"
     "table.sortable th[data-dir=asc]::after{content:' \\25B2'}table.sortable th[data-dir=desc]::after{content:' \\25BC'}\n"
     ".scroll{overflow-x:auto}table.regions td:last-child{white-space:normal;min-width:14em}\n"
+    ".qq-row{display:flex;flex-wrap:wrap;justify-content:center;column-gap:28px}\n"
+    ".qq-row>figure{width:520px;max-width:100%}.qq-regions{width:300px;max-width:100%}\n"
     ".note{background:#fdf3e1;border-left:4px solid #E69F00;padding:6px 12px;margin:.8em 0}\n"
     "code{font-family:ui-monospace,'DejaVu Sans Mono',Menlo,Consolas,monospace;font-size:.92em}\n";
 
@@ -150,9 +152,26 @@ std::string zero_text(const Probe_summary& s) {
     return " " + group_digits(s.zero_p) + " probes with p = 0 are drawn on the top edge.";
 }
 
+// The small QQ plot of one region table, with a caption that says what it
+// needs to mean anything.
+std::string region_qq_figure(const Region_table& t, const char* key, const char* kind) {
+    const Qq_points points = region_qq_points(t);
+    const std::string name = std::string(kind) + " regions (" + key + ")";
+    if (points.sorted_p.empty())
+        return "<p>The table <code>" + escape_html(t.path) + "</code> lists no tested region: no QQ plot of the " +
+               name + ".</p>\n";
+    return figure(qq_plot(points, std::string("qq-") + key, picture::region_qq, "QQ plot of the " + name + " p-values"),
+                  "<b>QQ plot of the " + name + ",</b> " + group_digits(points.sorted_p.size()) +
+                      " tested; \xce\xbb = " + format_number(points.lambda, 4) +
+                      ". It means something only when <code>" + escape_html(t.path) +
+                      "</code> comes from a run with <code>-p 1.01 -q 1.01</code> (every tested region).");
+}
+
 std::string inflation_section(const Report_content& c) {
     const Probe_summary& s = *c.summary;
     std::string out = "<section id=\"inflation\"><h2>Is the test statistic inflated?</h2>\n";
+    const bool regions = c.r1 != nullptr || c.r2 != nullptr;
+    if (regions) out += "<div class=\"qq-row\">\n";
     out += figure(qq_plot(s),
                   "<b>QQ plot.</b> Observed \xe2\x88\x92log<sub>10</sub> p of the " + group_digits(s.tested) +
                       " tested probes against the values expected if no probe differed (uniform p-values); "
@@ -162,6 +181,12 @@ std::string inflation_section(const Report_content& c) {
                       "expected value 0.4549: near 1 when only a few probes differ, above 1 when the whole "
                       "distribution is shifted (confounding, batch effects, or a widespread true difference)." +
                       thinning_text() + zero_text(s));
+    if (regions) {
+        out += "<div class=\"qq-regions\">\n";
+        if (c.r1) out += region_qq_figure(*c.r1, "r1", "predefined");
+        if (c.r2) out += region_qq_figure(*c.r2, "r2", "arbitrary");
+        out += "</div>\n</div>\n";
+    }
     out += figure(histogram_plot(s),
                   "<b>p-value histogram</b> of the tested probes in bins of 0.02. Without any difference the bars "
                   "follow the dashed line; differential probes add a peak at the left. A slope or a peak "

@@ -5,6 +5,7 @@
 // cannot be read, or a report that cannot be written (message on standard
 // error as "cimbrel-report: FILE:LINE: what is wrong"; no report is left,
 // and an output that names an input is refused).
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -13,6 +14,7 @@
 #include "html.h"
 #include "messages.h"
 #include "options.h"
+#include "plots.h"
 #include "staged_output.h"
 #include "stats.h"
 #include "tables.h"
@@ -29,9 +31,13 @@ bool read_regions(const std::string& path, Region_table& storage, const Region_t
     return true;
 }
 
+// Counts and λ of a region table; λ is "-" when no region was tested.
 void print_regions(const char* key, const Region_table* table, double q) {
     if (table == nullptr) return;
     printf("%s_regions\t%zu\n%s_significant\t%zu\n", key, table->rows.size(), key, count_significant(table->rows, q));
+    const double lambda = region_qq_points(*table).lambda;
+    if (std::isnan(lambda)) printf("%s_lambda\t-\n", key);
+    else printf("%s_lambda\t%.6f\n", key, lambda);
 }
 
 void print_summary(const Report_content& c) {

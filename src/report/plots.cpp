@@ -186,11 +186,11 @@ void manhattan_labels(Svg& svg, const Frame& frame, const Probe_table& table,
 }
 
 // Observed points of the QQ plot.
-Dot_layer qq_dots(const Probe_summary& summary, const Scale& x, const Scale& y, double top) {
+Dot_layer qq_dots(const std::vector<double>& sorted_p, const Scale& x, const Scale& y, double top) {
     Dot_layer dots;
-    const size_t n = summary.sorted_p.size();
+    const size_t n = sorted_p.size();
     for (size_t i = 0; i < n; ++i) {
-        const double p = summary.sorted_p[i];
+        const double p = sorted_p[i];
         dots.add(x(expected_minus_log10(i + 1, n)), y(minus_log10(p, top)), p <= thinning_cut);
     }
     return dots;
@@ -203,6 +203,38 @@ std::string band_polygon(const std::vector<Band_point>& band, const Scale& x, co
     for (auto b = band.rbegin(); b != band.rend(); ++b)
         points += format_number(x(b->expected)) + "," + format_number(y(b->low)) + " ";
     return "<polygon points=\"" + points + "\" fill=\"" + colour::rule + "\"/>\n";
+}
+
+// The QQ plot of sorted_p (at least one p-value) with its λ.
+std::string qq_picture(const std::vector<double>& sorted_p, double lambda, const std::string& id, Picture_size size,
+                       const std::string& title) {
+    const size_t n = sorted_p.size();
+    const std::vector<Band_point> band = qq_band(n, 160);
+    double observed_top = band.empty() ? 1.0 : band.front().high;
+    for (double p : sorted_p)
+        if (p > 0.0) {
+            observed_top = std::max(observed_top, -std::log10(p));
+            break;
+        }
+    const std::vector<double> x_ticks = nice_ticks(0.0, expected_minus_log10(1, n), 6);
+    const std::vector<double> y_ticks = nice_ticks(0.0, observed_top, 6);
+    const Frame frame = frame_in(size, y_ticks, 16, 16, 56);
+    const Scale x{x_ticks.front(), x_ticks.back(), frame.left, frame.right()};
+    const Scale y = y_scale(frame, y_ticks);
+    Svg svg(id, size.width, size.height, title);
+    svg.raw(band_polygon(band, x, y));
+    draw_y_axis(svg, frame, y, y_ticks, std::string("Observed ") + minus_log10_title);
+    draw_x_axis(svg, frame, x, x_ticks, std::string("Expected ") + minus_log10_title);
+    const double diagonal = std::min(x_ticks.back(), y_ticks.back());
+    svg.line(x(0), y(0), x(diagonal), y(diagonal), "stroke=\"#555555\" stroke-dasharray=\"4 3\"");
+    svg.raw(qq_dots(sorted_p, x, y, y_ticks.back()).markup("dots", colour::blue, 3));
+    // The legend sits over the dots' corner, which steep QQ curves reach.
+    svg.text(frame.left + 12, frame.top + 20, "\xce\xbb = " + format_number(lambda, 4), "start",
+             std::string("font-size=\"16\" font-weight=\"bold\" ") + halo);
+    svg.text(frame.left + 12, frame.top + 38, group_digits(n) + " p-values", "start", halo);
+    svg.rect(frame.left + 12, frame.top + 48, 14, 10, fill(colour::rule));
+    svg.text(frame.left + 32, frame.top + 57, "95% band of uniform p-values", "start", halo);
+    return svg.finish();
 }
 
 }  // namespace
@@ -236,33 +268,21 @@ std::vector<Chromosome_slot> chromosome_slots(const Probe_table& table, double l
     return slots;
 }
 
+Qq_points region_qq_points(const Region_table& table) {
+    Qq_points points;
+    for (const Region_row& row : table.rows)
+        if (row.p <= 1.0) points.sorted_p.push_back(row.p);
+    points.lambda = genomic_inflation(points.sorted_p);
+    std::sort(points.sorted_p.begin(), points.sorted_p.end());
+    return points;
+}
+
+std::string qq_plot(const Qq_points& points, const std::string& id, Picture_size size, const std::string& title) {
+    return qq_picture(points.sorted_p, points.lambda, id, size, title);
+}
+
 std::string qq_plot(const Probe_summary& summary) {
-    const size_t n = summary.sorted_p.size();
-    const std::vector<Band_point> band = qq_band(n, 160);
-    double observed_top = band.empty() ? 1.0 : band.front().high;
-    for (double p : summary.sorted_p)
-        if (p > 0.0) {
-            observed_top = std::max(observed_top, -std::log10(p));
-            break;
-        }
-    const std::vector<double> x_ticks = nice_ticks(0.0, expected_minus_log10(1, n), 6);
-    const std::vector<double> y_ticks = nice_ticks(0.0, observed_top, 6);
-    const Frame frame = frame_in(picture::qq, y_ticks, 16, 16, 56);
-    const Scale x{x_ticks.front(), x_ticks.back(), frame.left, frame.right()};
-    const Scale y = y_scale(frame, y_ticks);
-    Svg svg("qq", picture::qq.width, picture::qq.height, "QQ plot of the probe p-values");
-    svg.raw(band_polygon(band, x, y));
-    draw_y_axis(svg, frame, y, y_ticks, std::string("Observed ") + minus_log10_title);
-    draw_x_axis(svg, frame, x, x_ticks, std::string("Expected ") + minus_log10_title);
-    const double diagonal = std::min(x_ticks.back(), y_ticks.back());
-    svg.line(x(0), y(0), x(diagonal), y(diagonal), "stroke=\"#555555\" stroke-dasharray=\"4 3\"");
-    svg.raw(qq_dots(summary, x, y, y_ticks.back()).markup("dots", colour::blue, 3));
-    svg.text(frame.left + 12, frame.top + 20, "\xce\xbb = " + format_number(summary.lambda, 4), "start",
-             "font-size=\"16\" font-weight=\"bold\"");
-    svg.text(frame.left + 12, frame.top + 38, group_digits(n) + " p-values", "start");
-    svg.rect(frame.left + 12, frame.top + 48, 14, 10, fill(colour::rule));
-    svg.text(frame.left + 32, frame.top + 57, "95% band of uniform p-values", "start");
-    return svg.finish();
+    return qq_picture(summary.sorted_p, summary.lambda, "qq", picture::qq, "QQ plot of the probe p-values");
 }
 
 std::string manhattan_plot(const Probe_table& table, const Probe_summary& summary,

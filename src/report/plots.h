@@ -23,6 +23,7 @@ struct Picture_size {
 // Sizes in CSS pixels, as the browser lays the pictures out.
 namespace picture {
 constexpr Picture_size qq{520, 520};
+constexpr Picture_size region_qq{300, 300};
 constexpr Picture_size manhattan{960, 420};
 constexpr Picture_size volcano{640, 480};
 constexpr Picture_size histogram{640, 320};
@@ -30,8 +31,22 @@ constexpr Picture_size histogram{640, 320};
 
 constexpr double thinning_cut = 1e-3;
 
-// Observed against expected −log10 p of the tested p-values, with the
-// identity line, the 95% band of uniform p-values and λ. id "qq".
+// What a QQ plot shows: tested p-values in ascending order and their λ
+// (NaN when there is none).
+struct Qq_points {
+    std::vector<double> sorted_p;
+    double lambda = 0.0;
+};
+
+// The tested p-values (p <= 1) of a region table and their λ.
+Qq_points region_qq_points(const Region_table& table);
+
+// Observed against expected −log10 p of at least one tested p-value, with
+// the identity line, the 95% band of uniform p-values and λ, as the picture
+// `id` of the given size, titled `title` for screen readers.
+std::string qq_plot(const Qq_points& points, const std::string& id, Picture_size size, const std::string& title);
+
+// The QQ plot of the probes' p-values. id "qq".
 std::string qq_plot(const Probe_summary& summary);
 
 // −log10 p of the tested probes along the genome, chromosomes in natural

@@ -119,6 +119,8 @@ TEST(report_browser, page_loads_and_pictures_have_their_size) {
     EXPECT_EQ(lines[0], "errors 0") << all;
     EXPECT_NE(all.find("\nresources 0\n"), std::string::npos) << all;
     const std::map<std::string, Picture_size> expected = {{"qq", picture::qq},
+                                                          {"qq-r1", picture::region_qq},
+                                                          {"qq-r2", picture::region_qq},
                                                           {"manhattan", picture::manhattan},
                                                           {"volcano", picture::volcano},
                                                           {"histogram", picture::histogram}};

@@ -71,11 +71,15 @@ TEST(report_cli, summary_and_self_contained_report) {
                                     dir.path());
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
+    // Region λ: χ²₁ quantiles of the median p-values 0.001 (r1) and of 0.03 and 1e-11 (r2).
     EXPECT_EQ(r.out, expected_summary(lambda_line(3.841458820694124), 4, "0.05") +
-                         "r1_regions\t3\nr1_significant\t2\nr2_regions\t2\nr2_significant\t1\nreport\treport.html\n");
+                         "r1_regions\t3\nr1_significant\t2\nr1_" + lambda_line(10.827566170662731) +
+                         "r2_regions\t2\nr2_significant\t1\nr2_" +
+                         lambda_line((4.7092922468851004 + 46.328476156458343) / 2) + "report\treport.html\n");
     const std::string html = read_text(dir.file("report.html"));
-    EXPECT_EQ(count_of(html, "<svg id="), 4u);
-    for (const char* id : {"qq", "manhattan", "volcano", "histogram"})
+    EXPECT_EQ(count_of(html, "<svg id="), 6u);
+    EXPECT_EQ(count_of(html, "comes from a run with <code>-p 1.01 -q 1.01</code>"), 2u);
+    for (const char* id : {"qq", "qq-r1", "qq-r2", "manhattan", "volcano", "histogram"})
         EXPECT_NE(html.find(std::string("<svg id=\"") + id + "\""), std::string::npos) << id;
     // Nothing to fetch: no external address, stylesheet, script file or image.
     for (const char* outside : {"http:", "https:", "//", "<link", " src=", "url(", "@import"})
@@ -189,7 +193,7 @@ TEST(report_cli, header_only_region_table_is_valid) {
     write_text(dir.file("r2.txt"), "CHR\tSTART\tEND\tNAME\tPVALUE\tFDR\tPROBE\tANNOTATION\r\n");
     const Run_result r = run_report({report_data("probe.txt"), "--r2", "r2.txt"}, dir.path());
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("r2_regions\t0\nr2_significant\t0\n"), std::string::npos);
+    EXPECT_NE(r.out.find("r2_regions\t0\nr2_significant\t0\nr2_lambda\t-\n"), std::string::npos);
     EXPECT_NE(read_text(dir.file("report.html")).find("lists no tested region"), std::string::npos);
 }
 
