@@ -118,11 +118,11 @@ std::vector<double> values(const gsl_vector* v) {
 }
 
 std::vector<double> run_regions(Study& study, uint32_t threads, Fit_path path,
-                                std::vector<double>* fdr = nullptr) {
+                                std::vector<double>* fdr = nullptr, Region_test test = Region_test::pooled) {
     CGI_result result;
     capture_stdout([&] {
         test_regions(study.matrix, threads, study.description, result, study.regions, &study.probes,
-                     path);
+                     path, test);
     });
     std::vector<double> pvalues = values(result.pvalue);
     if (fdr != nullptr) *fdr = values(result.fdr);
@@ -227,7 +227,7 @@ TEST(RegionTest, observation_count_decides_too_few_by_full_columns) {
         CGI_result result;
         std::string out = capture_stdout([&] {
             test_regions(study->matrix, 1, study->description, result, study->regions,
-                         &study->probes, path);
+                         &study->probes, path, Region_test::pooled);
         });
         EXPECT_EQ(out, "Warning: too few observations in linear regression.\n");
         EXPECT_EQ(gsl_vector_get(result.pvalue, 0), 2.0);
@@ -392,7 +392,7 @@ TEST(RegionTest, no_region_leaves_result_null_and_runs_nothing) {
     result.fdr = gsl_vector_alloc(3);
     std::string out = capture_stdout([&] {
         test_regions(study->matrix, 2, study->description, result, study->regions, &study->probes,
-                     Fit_path::fast, "       Finding fdr");
+                     Fit_path::fast, Region_test::pooled, "       Finding fdr");
     });
     EXPECT_EQ(result.pvalue, nullptr);
     EXPECT_EQ(result.fdr, nullptr);
