@@ -25,7 +25,7 @@ struct Probe_result {
     gsl_vector* range = nullptr;       // largest minus smallest group mean (of groups with one)
     gsl_matrix* group_mean = nullptr;  // P x G, beta scale; NaN for a group without values
     // Each probe's own reduced and full fits on its usable values (filled by
-    // the fast path); region tests sum these over a region's probes.
+    // the fast path); the pooled region model sums these over a region's probes.
     std::vector<Fit_summary> fit;
 };
 
