@@ -1,6 +1,6 @@
-// Region tests. The mean test lives in region_mean.cpp. In the pooled model
-// every region of two or more probes is one linear model in
-// which each probe owns a block of columns (covariable slopes plus its
+// Region tests, pooled model and driver (the mean test is in region_mean.cpp).
+// In the pooled model every region of two or more probes is one linear model
+// in which each probe owns a block of columns (covariable slopes plus its
 // constant, or its group levels, or its constant and continuous slope). The
 // reference worker builds those dense block designs and fits them with
 // ancova; the fast worker uses that the designs are block-diagonal, so a

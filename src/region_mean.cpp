@@ -57,7 +57,8 @@ void in_memory_thread(const Data_matrix& matrix, const Sample_layout& layout, co
         if (rows.size() < 2) continue;
         const Region_sums sums = buffers.reset();
         for (uint32_t row : rows) {
-            if (row < matrix.logit->size1) add_centred_probe(gsl_matrix_const_ptr(matrix.logit, row, 0), layout, sums);
+            if (row >= matrix.logit->size1) continue;
+            add_centred_probe(gsl_matrix_const_ptr(matrix.logit, row, 0), layout, sums);
         }
         gsl_vector_set(pvalue, i, test_sums(layout, sums, buffers.values.data(), worker));
     }
@@ -137,8 +138,12 @@ bool fill_batch_sums(const Data_matrix& matrix, uint32_t workers, const Sample_l
                 ok = false;
                 break;
             }
-            if (matrix.reference != nullptr) normalize_block(&view.matrix, matrix.quantiles, matrix.reference, workers);
-            fan_out(workers, [&](uint32_t t, uint32_t n) { add_chunk_thread(&view.matrix, first, layout, batch, t, n); });
+            if (matrix.reference != nullptr) {
+                normalize_block(&view.matrix, matrix.quantiles, matrix.reference, workers);
+            }
+            fan_out(workers, [&](uint32_t t, uint32_t n) {
+                add_chunk_thread(&view.matrix, first, layout, batch, t, n);
+            });
         }
     }
     gsl_matrix_free(chunk);
@@ -250,11 +255,11 @@ bool mean_region_pvalues(const Data_matrix& matrix, uint32_t thread_num, const D
     const uint32_t workers = std::max<uint32_t>(thread_num, 1);
     const Sample_layout layout = sample_layout(matrix, study);
     if (path == Fit_path::reference && matrix.logit != nullptr) {
+        const size_t regions = std::min(description.regions.size(), pvalue->size);
         fan_out(workers, [&](uint32_t t, uint32_t n) {
-            const size_t regions = std::min(description.regions.size(), pvalue->size);
-            for (size_t i = t; i < regions; i += n) {
-                const uint32_t* first = description.region_probes.begin(static_cast<uint32_t>(i));
-                const std::vector<uint32_t> rows(first, first + description.region_probes.count(static_cast<uint32_t>(i)));
+            for (uint32_t i = t; i < regions; i += n) {
+                const uint32_t* first = description.region_probes.begin(i);
+                const std::vector<uint32_t> rows(first, first + description.region_probes.count(i));
                 if (rows.size() >= 2) gsl_vector_set(pvalue, i, mean_region_pvalue_reference(matrix, layout, rows));
             }
         });
