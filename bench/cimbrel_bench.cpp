@@ -6,7 +6,9 @@
 // dense region fits take minutes at array scale. With CIMBREL_MEMORY set
 // below the study's size the values are spilled to disk and analysed by
 // blocks of rows (the out-of-core path); the reference rows are then left
-// out, since they need the matrix in memory. Not a test.
+// out, since they need the matrix in memory. CIMBREL_REGION_TEST chooses the
+// region test of the region rows, as for cimbrel (the reference region rows
+// always time the pooled model's dense fits). Not a test.
 //
 //   cimbrel_bench <study dir> [-n threads] [--covariable K] [--continuous]
 //                 [--region-stride k] [--no-reference]
@@ -109,6 +111,13 @@ int main(int argc, char** argv) {
         fprintf(stderr, "cannot enter %s/run\n", o.dir.c_str());
         return 2;
     }
+    // CIMBREL_REGION_TEST picks the region test, as it does for cimbrel.
+    Region_test region_test = Region_test::mean;
+    std::string error;
+    if (!region_test_choice(region_test, error)) {
+        fprintf(stderr, "%s\n", error.c_str());
+        return 2;
+    }
     Parameter options;
     options.thread_num = o.threads;
     options.covariable_num = o.covariables;
@@ -148,7 +157,7 @@ int main(int argc, char** argv) {
     double t_r1 = timed([&] {
         read_cgi(options.r1_file, islands.regions);
         cgi_probe(islands.regions, points, study, index_map, islands.region_probes);
-        cgi_analysis(matrix, o.threads, study, island_result, islands, &fast, Fit_path::fast);
+        cgi_analysis(matrix, o.threads, study, island_result, islands, &fast, Fit_path::fast, region_test);
     });
     double t_r1_ref = with_reference ? reference_regions(matrix, study, islands, o.region_stride) / o.threads : 0.0;
     double t_r1_write = timed([&] {
@@ -158,7 +167,7 @@ int main(int argc, char** argv) {
     CGI_description runs;
     CGI_result run_result;
     double t_r2 = timed([&] {
-        dmr_analysis(study, matrix, options, points, index_map, runs, run_result, &fast, Fit_path::fast);
+        dmr_analysis(study, matrix, options, points, index_map, runs, run_result, &fast, Fit_path::fast, region_test);
     });
     double t_r2_ref = with_reference ? reference_regions(matrix, study, runs, o.region_stride) / o.threads : 0.0;
     double t_r2_write = timed([&] {

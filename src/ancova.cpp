@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr double untested = 2.0;
-
 // Rank cut-off shared by both fitting routes. A column whose part outside the
 // span of the columns already taken is at most 1e-10 of its own length (or a
 // singular value at most 1e-10 of the largest, after the columns are scaled
@@ -257,6 +255,8 @@ double f_test_gain_pvalue(double gain, double rss_full, double yy, uint32_t d1, 
     return f_test_of_gain(gain, rss_full, d1, d2);
 }
 
+void warn_too_few_observations() { message("Warning: too few observations in linear regression.\n"); }
+
 double ancova(const gsl_vector* observations, const gsl_matrix* reduced, const gsl_matrix* full) {
     if (observations == nullptr || reduced == nullptr || full == nullptr ||
         reduced->size1 != observations->size || full->size1 != observations->size) {
@@ -265,7 +265,7 @@ double ancova(const gsl_vector* observations, const gsl_matrix* reduced, const g
     }
     const size_t n = observations->size;
     if (n <= full->size2) {
-        message("Warning: too few observations in linear regression.\n");
+        warn_too_few_observations();
         return untested;
     }
     // Nothing to test (a single group gives d1 = 0), or no numbers to fit

@@ -14,6 +14,11 @@
 #include <gsl/gsl_matrix.h>
 #include <gsl/gsl_vector.h>
 
+// The no-test result of every test (any stored p-value above 1 means the
+// same), and the bound below which a stored p-value enters an FDR step.
+constexpr double untested = 2.0;
+constexpr double tested_limit = 1.000001;
+
 // Which implementation a stage uses: the dense per-item fit (the reference,
 // kept for tests and benchmarks) or the fast path that shares factorisations.
 enum class Fit_path { reference, fast };
@@ -32,6 +37,10 @@ struct Fit_summary {
 // linear regression!" (row counts differ from y) or "Warning: too few
 // observations in linear regression." (n <= columns of full) and returns 2.0.
 double ancova(const gsl_vector* observations, const gsl_matrix* reduced, const gsl_matrix* full);
+
+// ancova's "too few observations" warning, for the callers that find too few
+// observations before they build a design.
+void warn_too_few_observations();
 
 // Final step: F = ((rss_r - rss_f)/d1) / (rss_f/d2) and its upper-tail
 // probability, from two residual sums of separate fits. Sums below rounding

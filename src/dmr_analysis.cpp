@@ -31,10 +31,10 @@ void find_region(const std::vector<Point>& points, const std::vector<uint32_t>& 
     }
 }
 
-void dmr_analysis(const Data_description& study, Data_matrix* matrix, const Parameter& options,
+bool dmr_analysis(const Data_description& study, Data_matrix* matrix, const Parameter& options,
                   const std::vector<Point>& points, const Probe_index_map& probe_index_map,
                   CGI_description& description, CGI_result& result, const Probe_result* probe_result,
-                  Fit_path path) {
+                  Fit_path path, Region_test test) {
     progress("     Analyzing differentially methylated arbitrary region");
     std::vector<uint32_t> records, rows;
     for (const Study_point& probe : study_points(points, study, probe_index_map)) {
@@ -42,6 +42,6 @@ void dmr_analysis(const Data_description& study, Data_matrix* matrix, const Para
         rows.push_back(probe.row);
     }
     find_region(points, records, rows, description);
-    test_regions(matrix, options.thread_num, study, result, description, probe_result, path,
-                 "       Finding fdr in arbitrary region analysis");
+    return test_regions(matrix, options.thread_num, study, result, description, probe_result, path, test,
+                        "       Finding fdr in arbitrary region analysis");
 }

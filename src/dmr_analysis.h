@@ -28,10 +28,11 @@ void find_region(const std::vector<Point>& points, const std::vector<uint32_t>& 
 
 // The stage: progress lines; the regions are formed from the annotation
 // records that the probe index map gives for the study's probes (one each),
-// then tested with options.thread_num workers.
-void dmr_analysis(const Data_description& study, Data_matrix* matrix, const Parameter& options,
+// then tested with options.thread_num workers. False as test_regions.
+bool dmr_analysis(const Data_description& study, Data_matrix* matrix, const Parameter& options,
                   const std::vector<Point>& points, const Probe_index_map& probe_index_map,
                   CGI_description& description, CGI_result& result,
-                  const Probe_result* probe_result = nullptr, Fit_path path = Fit_path::fast);
+                  const Probe_result* probe_result = nullptr, Fit_path path = Fit_path::fast,
+                  Region_test test = Region_test::mean);
 
 #endif

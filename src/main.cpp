@@ -1,8 +1,8 @@
 // Cimbrel: differential methylation analysis of array beta values.
 // main walks the stages in their fixed order on the main thread. It stops
-// early (exit status 1) when the study cannot be read, since nothing valid
-// would follow, and ends with exit status 1 when a result file could not be
-// written.
+// early (exit status 1) when the study cannot be read or a stage cannot read
+// its values back, since nothing valid would follow, and ends with exit
+// status 1 when a result file could not be written.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -35,6 +35,15 @@ bool region_file_readable(const Parameter& options) {
     return false;
 }
 
+// A region stage that could not read the values: nothing more is written.
+int stop_after_region_failure(Data_matrix* matrix, Probe_result& probe_result, CGI_result& region_result) {
+    cgi_result_free(region_result);
+    probe_result_free(probe_result);
+    data_matrix_free(matrix);
+    fflush(stdout);
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -50,6 +59,12 @@ int main(int argc, char** argv) {
 
     options = parameter_manipulate(argc, argv);
     if (!region_file_readable(options)) return 1;
+    Region_test region_test = Region_test::mean;
+    std::string error;
+    if (!region_test_choice(region_test, error)) {
+        message("Error: %s\n", error.c_str());
+        return 1;
+    }
 
     Data_matrix* matrix = read_data(options.configure_file, description, options.covariable_num,
                                     options.thread_num, options);
@@ -71,13 +86,19 @@ int main(int argc, char** argv) {
     if (options.r1_on) {
         read_cgi(options.r1_file, predefined.regions);
         cgi_probe(predefined.regions, points, description, probe_index_map, predefined.region_probes);
-        cgi_analysis(matrix, options.thread_num, description, predefined_result, predefined, &probe_result);
+        if (!cgi_analysis(matrix, options.thread_num, description, predefined_result, predefined, &probe_result,
+                          Fit_path::fast, region_test)) {
+            return stop_after_region_failure(matrix, probe_result, predefined_result);
+        }
         written &= write_cgi_result(options, description, probe_result, points, probe_index_map,
                                     predefined_result, predefined);
     }
     if (options.r2_on) {
-        dmr_analysis(description, matrix, options, points, probe_index_map, arbitrary, arbitrary_result,
-                     &probe_result);
+        if (!dmr_analysis(description, matrix, options, points, probe_index_map, arbitrary, arbitrary_result,
+                          &probe_result, Fit_path::fast, region_test)) {
+            cgi_result_free(predefined_result);
+            return stop_after_region_failure(matrix, probe_result, arbitrary_result);
+        }
         written &= write_dmr_result(options, description, probe_result, points, probe_index_map,
                                     arbitrary_result, arbitrary);
     }

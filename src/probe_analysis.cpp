@@ -5,114 +5,15 @@
 #include <limits>
 #include <string>
 
+#include "sample_design.h"
 #include "normalize.h"
 #include "spill_file.h"
 #include "time_out.h"
 
 namespace {
 
-constexpr double untested = 2.0;
-// group_mean of a group without any usable value of the probe.
-const double no_mean = std::numeric_limits<double>::quiet_NaN();
-// A stored p-value takes part in the FDR step only below this.
-constexpr double tested_limit = 1.000001;
-// ancova's own warning, printed here too when no design can be built.
-const char* const too_few_message = "Warning: too few observations in linear regression.\n";
-
-// What every worker needs about the study, read once: the counts, the mode
-// and each sample column's group number.
-struct Probe_layout {
-    uint32_t probes = 0;
-    uint32_t samples = 0;
-    uint32_t covariables = 0;
-    uint32_t groups = 0;
-    bool continuous = false;
-    // Group number of each sample column; `groups` when the sample has no
-    // known group, which keeps it out of the fit and the group means.
-    std::vector<uint32_t> group_of;
-    // Per sample column: covariables (and continuous value) are all numbers.
-    std::vector<char> design_finite;
-    // Per group: its sample columns in order.
-    std::vector<std::vector<uint32_t>> members;
-
-    uint32_t reduced_columns() const { return covariables + 1; }
-    uint32_t full_columns() const { return continuous ? covariables + 2 : covariables + groups; }
-};
-
 bool has_matrix(const Data_matrix* matrix) {
     return matrix != nullptr && (matrix->logit != nullptr || matrix->spill != nullptr);
-}
-
-// The matrices agree on the sample count, so every look-up below stays inside them.
-bool consistent_shapes(const Data_matrix& matrix) {
-    const size_t samples = sample_count(matrix);
-    if (matrix.covariable != nullptr && matrix.covariable->size1 != samples) return false;
-    return matrix.continuous == nullptr ||
-           (matrix.continuous->size1 == samples && matrix.continuous->size2 >= 1);
-}
-
-// Sample column -> sample name -> group name -> group number.
-uint32_t group_of_sample(const Data_description& description, uint32_t sample, uint32_t groups) {
-    const std::string name = description.sample_index.get(sample);
-    if (name.empty()) return groups;
-    const std::string group = description.sample_group.get_group(name);
-    uint32_t number = groups;
-    if (group.empty() || !description.group_index.find(group, number) || number >= groups) {
-        return groups;
-    }
-    return number;
-}
-
-bool sample_design_finite(const Data_matrix& matrix, uint32_t sample) {
-    if (matrix.covariable != nullptr) {
-        for (size_t c = 0; c < matrix.covariable->size2; ++c) {
-            if (!std::isfinite(gsl_matrix_get(matrix.covariable, sample, c))) return false;
-        }
-    }
-    return matrix.continuous == nullptr || std::isfinite(gsl_matrix_get(matrix.continuous, sample, 0));
-}
-
-Probe_layout layout_of(const Data_matrix& matrix, const Data_description& description) {
-    Probe_layout layout;
-    layout.probes = probe_count(matrix);
-    layout.samples = sample_count(matrix);
-    layout.covariables = matrix.covariable != nullptr ? static_cast<uint32_t>(matrix.covariable->size2) : 0;
-    layout.groups = description.group_index.size();
-    layout.continuous = matrix.continuous != nullptr;
-    layout.group_of.resize(layout.samples);
-    layout.design_finite.resize(layout.samples);
-    for (uint32_t s = 0; s < layout.samples; ++s) {
-        layout.group_of[s] = group_of_sample(description, s, layout.groups);
-        layout.design_finite[s] = sample_design_finite(matrix, s);
-    }
-    layout.members.resize(layout.groups);
-    for (uint32_t s = 0; s < layout.samples; ++s) {
-        if (layout.group_of[s] < layout.groups) layout.members[layout.group_of[s]].push_back(s);
-    }
-    return layout;
-}
-
-// Observation (probe, s) enters the fit.
-bool usable(const Data_matrix& matrix, const Probe_layout& layout, uint32_t probe, uint32_t s) {
-    return is_usable(gsl_matrix_get(matrix.logit, probe, s)) && layout.group_of[s] < layout.groups;
-}
-
-// Reduced row: covariables, 1. Full row: covariables, then the group
-// indicators (group mode) or 1 and the continuous value (continuous mode).
-void design_row(const Data_matrix& matrix, const Probe_layout& layout, uint32_t s, double* reduced,
-                double* full) {
-    const uint32_t k = layout.covariables;
-    for (uint32_t c = 0; c < k; ++c) {
-        reduced[c] = full[c] = gsl_matrix_get(matrix.covariable, s, c);
-    }
-    reduced[k] = 1.0;
-    if (layout.continuous) {
-        full[k] = 1.0;
-        full[k + 1] = gsl_matrix_get(matrix.continuous, s, 0);
-        return;
-    }
-    std::fill(full + k, full + k + layout.groups, 0.0);
-    full[k + layout.group_of[s]] = 1.0;
 }
 
 // e^m / (1 + e^m), kept finite where e^m overflows; a mean that is not a
@@ -129,7 +30,7 @@ double inverse_logit(double mean) {
 // value has no mean (NaN: "-" in the table, no track line) rather than an
 // invented one, and the range is taken over the groups that have a mean (0
 // when fewer than two do).
-void finish_group_means(const Probe_layout& layout, const Data_description& description, uint32_t probe,
+void finish_group_means(const Sample_layout& layout, const Data_description& description, uint32_t probe,
                         const std::vector<double>& sum, const std::vector<double>& count, Probe_result& result) {
     double smallest = 1.0, largest = 0.0;
     uint32_t with_mean = 0;
@@ -150,7 +51,7 @@ void finish_group_means(const Probe_layout& layout, const Data_description& desc
 }
 
 // Group means of one probe: every usable value counts.
-void group_means(const Data_matrix& matrix, const Probe_layout& layout, const Data_description& description,
+void group_means(const Data_matrix& matrix, const Sample_layout& layout, const Data_description& description,
                  uint32_t probe, std::vector<double>& sum, std::vector<double>& count, Probe_result& result) {
     std::fill(sum.begin(), sum.end(), 0.0);
     std::fill(count.begin(), count.end(), 0.0);
@@ -172,31 +73,6 @@ void store_pvalue(const Data_description& description, uint32_t probe, double p,
     }
 }
 
-// Dense designs of one probe fitted by ancova.
-double reference_pvalue(const Data_matrix& matrix, const Probe_layout& layout, uint32_t probe) {
-    uint32_t n = 0;
-    for (uint32_t s = 0; s < layout.samples; ++s) n += usable(matrix, layout, probe, s);
-    if (n == 0) {  // GSL cannot allocate zero rows
-        message("%s", too_few_message);
-        return untested;
-    }
-    gsl_vector* y = gsl_vector_alloc(n);
-    gsl_matrix* reduced = gsl_matrix_calloc(n, layout.reduced_columns());
-    gsl_matrix* full = gsl_matrix_calloc(n, layout.full_columns());
-    uint32_t k = 0;
-    for (uint32_t s = 0; s < layout.samples; ++s) {
-        if (!usable(matrix, layout, probe, s)) continue;
-        gsl_vector_set(y, k, gsl_matrix_get(matrix.logit, probe, s));
-        design_row(matrix, layout, s, gsl_matrix_ptr(reduced, k, 0), gsl_matrix_ptr(full, k, 0));
-        ++k;
-    }
-    const double p = ancova(y, reduced, full);
-    gsl_matrix_free(full);
-    gsl_matrix_free(reduced);
-    gsl_vector_free(y);
-    return p;
-}
-
 // The fast path's view of the designs, built once before the fan-out: every
 // sample's reduced and full design row, and one nested factorisation of both
 // designs on the base rows, the samples with a group and a finite design row
@@ -214,7 +90,7 @@ struct Fast_design {
 
 constexpr uint32_t no_row = UINT32_MAX;
 
-Fast_design fast_design(const Data_matrix& matrix, const Probe_layout& layout) {
+Fast_design fast_design(const Data_matrix& matrix, const Sample_layout& layout) {
     Fast_design design;
     const size_t pr = layout.reduced_columns(), pf = layout.full_columns();
     design.reduced_rows.assign(layout.samples * pr, 0.0);
@@ -242,7 +118,7 @@ struct Fast_scratch {
     std::vector<uint32_t> removed;  // base rows left out of the probe's fit
     Lsq_workspace workspace;
 
-    Fast_scratch(const Probe_layout& layout, const Fast_design& design)
+    Fast_scratch(const Sample_layout& layout, const Fast_design& design)
         : y(layout.samples),
           reduced(static_cast<size_t>(layout.samples) * layout.reduced_columns()),
           full(static_cast<size_t>(layout.samples) * layout.full_columns()),
@@ -254,7 +130,7 @@ struct Fast_scratch {
 
 // The sums from the probe's own fit: its usable values packed in sample
 // order, centred on their mean (the reduced design has an intercept).
-void own_fits(const Probe_layout& layout, const Fast_design& design, const double* values, Fit_summary& fit,
+void own_fits(const Sample_layout& layout, const Fast_design& design, const double* values, Fit_summary& fit,
               Fast_scratch& scratch) {
     const size_t pr = layout.reduced_columns(), pf = layout.full_columns();
     uint32_t k = 0;
@@ -282,7 +158,7 @@ void own_fits(const Probe_layout& layout, const Fast_design& design, const doubl
 // so that any region holding it is not tested. Leaves the probe's group
 // sums and counts in scratch.sum and scratch.count. values: the probe's row
 // of the beta matrix, one value per sample (NaN = excluded).
-Fit_summary fast_fit(const double* values, const Probe_layout& layout, const Fast_design& design,
+Fit_summary fast_fit(const double* values, const Sample_layout& layout, const Fast_design& design,
                      Fast_scratch& scratch) {
     const uint32_t* base_row = design.base_row.data();
     const uint32_t* group_of = layout.group_of.data();
@@ -350,10 +226,10 @@ Fit_summary fast_fit(const double* values, const Probe_layout& layout, const Fas
 }
 
 // The F test from a probe's fit, with ancova's message and no-test rules.
-double fast_pvalue(const Probe_layout& layout, const Fit_summary& fit) {
+double fast_pvalue(const Sample_layout& layout, const Fit_summary& fit) {
     const uint32_t pr = layout.reduced_columns(), pf = layout.full_columns();
     if (fit.n <= pf) {
-        message("%s", too_few_message);
+        warn_too_few_observations();
         return untested;
     }
     return f_test_gain_pvalue(fit.gain, fit.rss_full, fit.yy, pf > pr ? pf - pr : 0, fit.n - pf);
@@ -371,7 +247,7 @@ struct Row_block {
 // Fast worker: the block's rows first + t, first + t + step, … Writes only
 // those probes' pvalue, range, group_mean rows and fit entries.
 void probe_analysis_fast_thread(const Row_block* block, uint32_t t, uint32_t step,
-                                const Data_description* description, const Probe_layout* layout,
+                                const Data_description* description, const Sample_layout* layout,
                                 const Fast_design* design, Probe_result* result) {
     if (step == 0) return;
     Fast_scratch scratch(*layout, *design);
@@ -388,7 +264,7 @@ void probe_analysis_fast_thread(const Row_block* block, uint32_t t, uint32_t ste
 // normalised (when the stage set a reference) and analysed in turn. False,
 // after a message, when the spill file cannot be read.
 bool analyse_spilled_blocks(const Data_matrix& matrix, uint32_t workers, const Data_description& description,
-                            const Probe_layout& layout, const Fast_design& design, Probe_result& result) {
+                            const Sample_layout& layout, const Fast_design& design, Probe_result& result) {
     const Matrix_spill& spill = *matrix.spill;
     std::vector<double> scratch;
     gsl_matrix* block = nullptr;
@@ -425,10 +301,33 @@ void allocate_result(uint32_t probes, uint32_t groups, Probe_result& result) {
     gsl_vector_set_all(result.pvalue, untested);
     gsl_vector_set_all(result.fdr, 1.0);
     gsl_vector_set_all(result.range, -1.0);
-    gsl_matrix_set_all(result.group_mean, untested);
+    gsl_matrix_set_all(result.group_mean, no_mean);
 }
 
 }  // namespace
+
+struct Fast_row_test::Design {
+    Fast_design fast;
+};
+
+struct Fast_row_test::Worker::Buffers {
+    Fast_scratch scratch;
+};
+
+Fast_row_test::Fast_row_test(const Data_matrix& matrix, const Sample_layout& layout)
+    : layout_(layout), design_(new Design{fast_design(matrix, layout)}) {}
+
+Fast_row_test::~Fast_row_test() = default;
+
+Fast_row_test::Worker::Worker(const Fast_row_test& test)
+    : test_(test), buffers_(new Buffers{Fast_scratch(test.layout_, test.design_->fast)}) {}
+
+Fast_row_test::Worker::~Worker() = default;
+
+double Fast_row_test::Worker::pvalue(const double* values) {
+    const Fit_summary fit = fast_fit(values, test_.layout_, test_.design_->fast, buffers_->scratch);
+    return fast_pvalue(test_.layout_, fit);
+}
 
 void probe_result_free(Probe_result& result) {
     if (result.pvalue != nullptr) gsl_vector_free(result.pvalue);
@@ -458,7 +357,7 @@ bool probe_analysis(Data_matrix* matrix, uint32_t thread_num, const Data_descrip
         message("Error: the beta, covariable and continuous matrices disagree on the sample count\n");
         ok = false;
     } else if (path == Fit_path::fast || matrix->logit == nullptr) {
-        const Probe_layout layout = layout_of(*matrix, description);
+        const Sample_layout layout = sample_layout(*matrix, description);
         const Fast_design design = fast_design(*matrix, layout);
         result.fit.clear();
         result.fit.reserve(probes);
@@ -486,10 +385,11 @@ bool probe_analysis(Data_matrix* matrix, uint32_t thread_num, const Data_descrip
 void probe_analysis_thread(Data_matrix* matrix, uint32_t first, uint32_t step,
                            const Data_description* description, Probe_result* result) {
     if (!has_matrix(matrix) || matrix->logit == nullptr || !consistent_shapes(*matrix) || step == 0) return;
-    const Probe_layout layout = layout_of(*matrix, *description);
+    const Sample_layout layout = sample_layout(*matrix, *description);
     std::vector<double> sum(layout.groups), count(layout.groups);
-    for (uint32_t i = first; i < layout.probes; i += step) {
-        store_pvalue(*description, i, reference_pvalue(*matrix, layout, i), *result);
+    for (uint32_t i = first; i < probe_count(*matrix); i += step) {
+        store_pvalue(*description, i, dense_pvalue(*matrix, layout, gsl_matrix_const_ptr(matrix->logit, i, 0)),
+                     *result);
         group_means(*matrix, layout, *description, i, sum, count, *result);
     }
 }

@@ -6,6 +6,8 @@
 #define CIMBREL_PROBE_ANALYSIS_H
 
 #include <cstdint>
+#include <limits>
+#include <memory>
 #include <vector>
 
 #include <gsl/gsl_matrix.h>
@@ -13,6 +15,7 @@
 
 #include "ancova.h"
 #include "basic_type.h"
+#include "sample_design.h"
 
 // Owned by main; the GSL objects are allocated by probe_analysis (P probes,
 // G groups) and released by probe_result_free.
@@ -22,11 +25,17 @@ struct Probe_result {
     gsl_vector* range = nullptr;       // largest minus smallest group mean (of groups with one)
     gsl_matrix* group_mean = nullptr;  // P x G, beta scale; NaN for a group without values
     // Each probe's own reduced and full fits on its usable values (filled by
-    // the fast path); region tests sum these over a region's probes.
+    // the fast path); the pooled region model sums these over a region's probes.
     std::vector<Fit_summary> fit;
 };
 
 void probe_result_free(Probe_result& result);
+
+// The group_mean of a group without any usable value of the probe. has_mean
+// is the one test the writers make: a mean is drawn only when it is a beta
+// value, so no_mean, or anything else outside (0, 1], is never drawn.
+constexpr double no_mean = std::numeric_limits<double>::quiet_NaN();
+inline bool has_mean(double group_mean) { return group_mean > 0.0 && group_mean <= 1.0; }
 
 // The stage: progress lines, allocation, thread_num workers, FDR. False,
 // after an error message, when there is no probe or no group, when the beta,
@@ -40,6 +49,37 @@ bool probe_analysis(Data_matrix* matrix, uint32_t thread_num, const Data_descrip
 // group_mean entries.
 void probe_analysis_thread(Data_matrix* matrix, uint32_t first, uint32_t step,
                            const Data_description* description, Probe_result* result);
+
+// The probe stage's fast F test for any vector of per-sample values laid out
+// like a row of the beta matrix (NaN = no value), such as the derived sample
+// values of the region mean test. Built once before a fan-out and only read
+// afterwards; each worker tests through its own Worker.
+class Fast_row_test {
+public:
+    Fast_row_test(const Data_matrix& matrix, const Sample_layout& layout);
+    ~Fast_row_test();
+    Fast_row_test(const Fast_row_test&) = delete;
+    Fast_row_test& operator=(const Fast_row_test&) = delete;
+
+    class Worker {
+    public:
+        explicit Worker(const Fast_row_test& test);
+        ~Worker();
+        // p-value of values, one per sample column; 2.0 when no test can be
+        // made (with ancova's warning when there are too few values).
+        double pvalue(const double* values);
+
+    private:
+        struct Buffers;
+        const Fast_row_test& test_;
+        std::unique_ptr<Buffers> buffers_;
+    };
+
+private:
+    struct Design;
+    const Sample_layout& layout_;
+    std::unique_ptr<Design> design_;
+};
 
 // FDR step: running maximum of m * p(r) / r over the ranked p-values below
 // 1.000001, capped at 1; written back by row. The matrix is not read.

@@ -180,16 +180,6 @@ void store_sample_values(const Sample_table& table, uint32_t covariable_num, boo
     }
 }
 
-void release_matrices(Data_matrix* matrix) {
-    if (matrix->logit != nullptr) gsl_matrix_free(matrix->logit);
-    if (matrix->covariable != nullptr) gsl_matrix_free(matrix->covariable);
-    if (matrix->continuous != nullptr) gsl_matrix_free(matrix->continuous);
-    if (matrix->quantiles != nullptr) gsl_matrix_free(matrix->quantiles);
-    if (matrix->reference != nullptr) gsl_vector_free(matrix->reference);
-    spill_free(matrix->spill);
-    *matrix = Data_matrix();
-}
-
 // Data file names of the sample lines, in sample order.
 bool collect_data_files(const std::string& configure_file, std::vector<std::string>& files) {
     Line_reader reader;
@@ -465,19 +455,14 @@ Data_matrix* read_data_file(const std::string& configure_file, Data_matrix* matr
     std::vector<std::string> files;
     if (!collect_data_files(configure_file, files)) {
         message("Error: cannot open file %s\n", configure_file.c_str());
-        release_matrices(matrix);
         return nullptr;
     }
     if (probe_num == 0 || sample_num == 0 || files.size() != sample_num) {
         message("Error: configuration file %s lists %zu data files for %u samples of %u probes\n",
                 configure_file.c_str(), files.size(), sample_num, probe_num);
-        release_matrices(matrix);
         return nullptr;
     }
-    if (!data_files_readable(files)) {
-        release_matrices(matrix);
-        return nullptr;
-    }
+    if (!data_files_readable(files)) return nullptr;
     const uint32_t workers = thread_num == 0 ? 1 : thread_num;
     Read_plan plan;
     plan.files = &files;
@@ -494,7 +479,6 @@ Data_matrix* read_data_file(const std::string& configure_file, Data_matrix* matr
         plan.spill = matrix->spill = spill_create(probe_num, sample_num, block_rows, error);
         if (plan.spill == nullptr) {
             message("Error: %s\n", error.c_str());
-            release_matrices(matrix);
             return nullptr;
         }
     }
@@ -505,9 +489,7 @@ Data_matrix* read_data_file(const std::string& configure_file, Data_matrix* matr
     raise_open_file_limit();
     fan_out(workers, [&](uint32_t t, uint32_t n) { read_data_thread(&plan, t, n, &ok); });
     for (char read : ok) {
-        if (read) continue;
-        release_matrices(matrix);
-        return nullptr;
+        if (!read) return nullptr;
     }
     return matrix;
 }

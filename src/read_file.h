@@ -35,8 +35,8 @@ Data_matrix* read_data(const std::string& configure_file, Data_description& desc
 // Collects the data file names from the configuration file, places the
 // values (in memory or spilled, by memory_budget bytes) and reads the files
 // with thread_num workers. Returns matrix, or null when a file cannot be
-// opened or read or a data file is misaligned with the reference (its
-// matrices are then released).
+// opened or read or a data file is misaligned with the reference (matrix
+// stays the caller's, to be released with data_matrix_free).
 Data_matrix* read_data_file(const std::string& configure_file, Data_matrix* matrix, uint32_t& probe_num,
                             uint32_t& sample_num, uint32_t thread_num, const Data_description& description,
                             const Parameter& options, uint64_t memory_budget);

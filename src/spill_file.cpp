@@ -164,3 +164,18 @@ bool spill_read_block(const Matrix_spill& spill, uint32_t b, gsl_matrix* block,
     }
     return true;
 }
+
+bool spill_read_rows(const Matrix_spill& spill, uint32_t b, uint32_t offset, gsl_matrix* rows,
+                     std::vector<double>& scratch, std::string& error) {
+    const size_t count = rows->size1;
+    scratch.resize(count);
+    for (uint32_t c = 0; c < spill.sample_num; ++c) {
+        if (!read_all(spill.fd, reinterpret_cast<char*>(scratch.data()), count * sizeof(double),
+                      segment_offset(spill, b, c) + static_cast<uint64_t>(offset) * sizeof(double))) {
+            error = std::string("cannot read the spill file: ") + strerror(errno ? errno : EIO);
+            return false;
+        }
+        for (size_t r = 0; r < count; ++r) rows->data[r * rows->tda + c] = scratch[r];
+    }
+    return true;
+}

@@ -52,4 +52,10 @@ bool spill_write_column(const Matrix_spill& spill, uint32_t c, const double* col
 bool spill_read_block(const Matrix_spill& spill, uint32_t b, gsl_matrix* block,
                       std::vector<double>& scratch, std::string& error);
 
+// Loads rows [offset, offset + rows->size1) of block b into rows (sample_num
+// columns), one read per column; for a part of a block, such as the rows a
+// later stage loads at once. False, with the reason in error, on a read failure.
+bool spill_read_rows(const Matrix_spill& spill, uint32_t b, uint32_t offset, gsl_matrix* rows,
+                     std::vector<double>& scratch, std::string& error);
+
 #endif

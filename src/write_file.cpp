@@ -20,8 +20,6 @@ namespace {
 
 // Tolerance added to both reporting thresholds.
 constexpr double threshold_margin = 1e-10;
-// A probe's group mean goes into a region track only below this (2.0 = no mean).
-constexpr double region_mean_limit = 1.000001;
 // Output goes through a large buffer: at 850K probes small writes dominate.
 constexpr size_t file_buffer_size = size_t(1) << 20;
 
@@ -147,7 +145,7 @@ void write_probe_row(FILE* table, const std::vector<std::unique_ptr<Output_file>
             gsl_vector_get(result.fdr, row), gsl_vector_get(result.range, row));
     for (uint32_t g = 0; g < tracks.size(); ++g) {
         const double mean = group_mean(result, row, g);
-        if (!(mean > 0)) {
+        if (!has_mean(mean)) {
             fputs("-\t", table);
             continue;
         }
@@ -229,13 +227,13 @@ bool same_place(const Point& a, const Point& b) {
 }
 
 // Of the probes at one position (first to last, in the order met), the first
-// whose group mean is below the limit (an untested 2.0 is not) gives the line.
+// that has a group mean gives the line.
 void write_track_position(FILE* track, const std::vector<Track_probe>& track_probes, size_t first,
                           size_t last, const std::vector<Point>& points,
                           const Probe_result& probe_result, uint32_t g) {
     for (size_t k = first; k < last; ++k) {
         const double mean = group_mean(probe_result, track_probes[k].row, g);
-        if (!(mean < region_mean_limit)) continue;
+        if (!has_mean(mean)) continue;
         const Point& point = points[track_probes[k].point];
         write_track_line(track, point.chr, point.loc, mean);
         return;

@@ -12,8 +12,10 @@
 #include <vector>
 
 #include <gsl/gsl_cdf.h>
+#include <gsl/gsl_randist.h>
 #include <gtest/gtest.h>
 
+#include "spill_file.h"
 #include "test_util.h"
 
 namespace {
@@ -118,11 +120,11 @@ std::vector<double> values(const gsl_vector* v) {
 }
 
 std::vector<double> run_regions(Study& study, uint32_t threads, Fit_path path,
-                                std::vector<double>* fdr = nullptr) {
+                                std::vector<double>* fdr = nullptr, Region_test test = Region_test::pooled) {
     CGI_result result;
     capture_stdout([&] {
         test_regions(study.matrix, threads, study.description, result, study.regions, &study.probes,
-                     path);
+                     path, test);
     });
     std::vector<double> pvalues = values(result.pvalue);
     if (fdr != nullptr) *fdr = values(result.fdr);
@@ -227,7 +229,7 @@ TEST(RegionTest, observation_count_decides_too_few_by_full_columns) {
         CGI_result result;
         std::string out = capture_stdout([&] {
             test_regions(study->matrix, 1, study->description, result, study->regions,
-                         &study->probes, path);
+                         &study->probes, path, Region_test::pooled);
         });
         EXPECT_EQ(out, "Warning: too few observations in linear regression.\n");
         EXPECT_EQ(gsl_vector_get(result.pvalue, 0), 2.0);
@@ -273,9 +275,10 @@ struct Random_case {
 };
 
 // Probes with random missing values, some with none usable, some with a
-// group left without values (an all-zero full-design column); regions of
-// 1 to 6 probes.
-std::unique_ptr<Study> random_study(const Random_case& c, std::mt19937& rng) {
+// group left without values (an all-zero full-design column); 40 regions of
+// smallest to largest probes.
+std::unique_ptr<Study> random_study(const Random_case& c, std::mt19937& rng, uint32_t probes = 30,
+                                    uint32_t smallest = 1, uint32_t largest = 6) {
     std::uniform_int_distribution<uint32_t> sample_count(6, 14);
     const uint32_t samples = sample_count(rng);
     std::vector<uint32_t> groups(samples, 0);
@@ -287,7 +290,6 @@ std::unique_ptr<Study> random_study(const Random_case& c, std::mt19937& rng) {
         else
             groups[s] = s % c.groups;
     }
-    const uint32_t probes = 30;
     auto study = make_study(probes, groups, c.covariables, continuous);
     Data_matrix& m = *study->matrix;
     for (uint32_t s = 0; s < samples; ++s)
@@ -308,7 +310,7 @@ std::unique_ptr<Study> random_study(const Random_case& c, std::mt19937& rng) {
             if (missing) gsl_matrix_set(m.logit, p, s, excluded_value);
         }
     }
-    std::uniform_int_distribution<uint32_t> size(1, 6), row(0, probes - 1);
+    std::uniform_int_distribution<uint32_t> size(smallest, largest), row(0, probes - 1);
     for (int r = 0; r < 40; ++r) {
         std::vector<uint32_t> rows;
         const uint32_t n = size(rng);
@@ -382,6 +384,137 @@ TEST(RegionTest, fast_path_without_probe_fits_falls_back_to_reference) {
     EXPECT_EQ(run_regions(*study, 1, Fit_path::fast)[0], reference);
 }
 
+// ---- the mean test ----
+
+TEST(MeanRegionTest, tests_the_sample_means_of_centred_probe_values) {
+    // Probe 0 misses sample 1 and probe 2 misses sample 4: their samples
+    // average the centred values they have, so a probe's level does not
+    // leak into them.
+    auto study = three_probes_six_samples();
+    gsl_matrix_set(study->matrix->logit, 0, 1, excluded_value);
+    gsl_matrix_set(study->matrix->logit, 2, 4, excluded_value);
+    const Data_matrix& m = *study->matrix;
+    std::vector<double> sum(6, 0.0), count(6, 0.0);
+    for (size_t p = 0; p < 3; ++p) {
+        double total = 0.0, n = 0.0;
+        for (size_t s = 0; s < 6; ++s)
+            if (is_usable(gsl_matrix_get(m.logit, p, s))) total += gsl_matrix_get(m.logit, p, s), n += 1;
+        for (size_t s = 0; s < 6; ++s)
+            if (is_usable(gsl_matrix_get(m.logit, p, s)))
+                sum[s] += gsl_matrix_get(m.logit, p, s) - total / n, count[s] += 1;
+    }
+    std::vector<double> a, b;
+    for (size_t s = 0; s < 6; ++s) (s < 3 ? a : b).push_back(sum[s] / count[s]);
+    double mean_a = 0, mean_b = 0;
+    for (size_t k = 0; k < 3; ++k) mean_a += a[k] / 3, mean_b += b[k] / 3;
+    const double f = 1.5 * (mean_a - mean_b) * (mean_a - mean_b) / ((centred_ss(a) + centred_ss(b)) / 4);
+    const double expected = gsl_cdf_fdist_Q(f, 1, 4);
+    for (Fit_path path : {Fit_path::reference, Fit_path::fast})
+        EXPECT_NEAR(run_regions(*study, 1, path, nullptr, Region_test::mean)[0], expected, 1e-9 * expected);
+}
+
+TEST(MeanRegionTest, fast_path_matches_dense_reference_on_random_regions) {
+    const uint32_t seed = 20261209;
+    std::mt19937 rng(seed);
+    int tested = 0;
+    for (const Random_case& c : random_cases) {
+        for (int repeat = 0; repeat < 6; ++repeat) {
+            SCOPED_TRACE("seed " + std::to_string(seed) + ", groups " + std::to_string(c.groups) +
+                         ", covariables " + std::to_string(c.covariables) +
+                         (c.continuous ? ", continuous" : "") + ", repeat " + std::to_string(repeat));
+            auto study = random_study(c, rng, 60, 2, 30);
+            const std::vector<double> reference =
+                run_regions(*study, 1, Fit_path::reference, nullptr, Region_test::mean);
+            expect_same_pvalues(reference, run_regions(*study, 3, Fit_path::fast, nullptr, Region_test::mean));
+            for (double p : reference) tested += p <= 1.0;
+        }
+    }
+    EXPECT_GT(tested, 1000);
+}
+
+// The values of study written to a spill file in blocks of block_rows rows,
+// as the reader leaves a study too large for memory.
+void spill_values(Study& study, uint32_t block_rows) {
+    Data_matrix& m = *study.matrix;
+    std::string error;
+    m.probe_num = static_cast<uint32_t>(m.logit->size1);
+    m.sample_num = static_cast<uint32_t>(m.logit->size2);
+    m.spill = spill_create(m.probe_num, m.sample_num, block_rows, error);
+    ASSERT_NE(m.spill, nullptr) << error;
+    std::vector<double> column(m.probe_num);
+    for (uint32_t c = 0; c < m.sample_num; ++c) {
+        for (uint32_t r = 0; r < m.probe_num; ++r) column[r] = gsl_matrix_get(m.logit, r, c);
+        ASSERT_TRUE(spill_write_column(*m.spill, c, column.data(), error)) << error;
+    }
+    gsl_matrix_free(m.logit);
+    m.logit = nullptr;
+}
+
+TEST(MeanRegionTest, spilled_values_give_the_same_bits) {
+    // Small blocks: regions are filled a few at a time, from rows loaded a
+    // few at a time, over several passes.
+    std::mt19937 rng(11);
+    for (uint32_t block_rows : {1u, 7u, 64u}) {
+        for (const Random_case& c : {random_cases[3], random_cases[5]}) {
+            auto study = random_study(c, rng, 60, 2, 30);
+            const std::vector<double> in_memory =
+                run_regions(*study, 2, Fit_path::fast, nullptr, Region_test::mean);
+            spill_values(*study, block_rows);
+            EXPECT_EQ(run_regions(*study, 2, Fit_path::fast, nullptr, Region_test::mean), in_memory)
+                << block_rows;
+        }
+    }
+}
+
+// No difference between two groups of ten; 3,000 regions of 2 to 20
+// probes whose values share each sample's level (correlation 0.6 between
+// probes) and have probe-specific spreads. The mean test keeps its size;
+// the pooled model, which takes the probe-sample values as independent,
+// does not.
+TEST(MeanRegionTest, null_p_values_hold_their_size_where_the_pooled_model_fails) {
+    const uint32_t regions = 3000, samples = 20;
+    std::mt19937 rng(20261209);
+    std::uniform_int_distribution<uint32_t> size(2, 20);
+    std::vector<uint32_t> sizes(regions);
+    uint32_t probes = 0;
+    for (uint32_t& n : sizes) probes += n = size(rng);
+    std::vector<uint32_t> groups(samples);
+    for (uint32_t s = 0; s < samples; ++s) groups[s] = s % 2;
+    auto study = make_study(probes, groups, 0);
+    std::normal_distribution<double> normal(0.0, 1.0);
+    std::uniform_real_distribution<double> spread(0.3, 1.5);
+    const double rho = 0.6;
+    for (uint32_t r = 0, row = 0; r < regions; ++r) {
+        std::vector<double> level(samples);
+        for (double& l : level) l = normal(rng);
+        std::vector<uint32_t> rows;
+        for (uint32_t k = 0; k < sizes[r]; ++k, ++row) {
+            const double sd = spread(rng), mean = 2.0 * normal(rng);
+            for (uint32_t s = 0; s < samples; ++s)
+                gsl_matrix_set(study->matrix->logit, row, s,
+                               mean + sd * (std::sqrt(rho) * level[s] + std::sqrt(1 - rho) * normal(rng)));
+            rows.push_back(row);
+        }
+        add_region(*study, rows);
+    }
+    Probe_result probe_result;
+    capture_stdout([&] { probe_analysis(study->matrix, 2, study->description, probe_result); });
+    study->probes.fit = probe_result.fit;
+    probe_result_free(probe_result);
+    const auto below = [](const std::vector<double>& p) {
+        return static_cast<unsigned>(std::count_if(p.begin(), p.end(), [](double v) { return v < 0.01; }));
+    };
+    // Two-sided 99.9 % bounds of Binomial(3000, 0.01).
+    unsigned low = 0, high = 0;
+    while (gsl_cdf_binomial_P(low, 0.01, regions) < 0.0005) ++low;
+    while (gsl_cdf_binomial_P(high, 0.01, regions) < 0.9995) ++high;
+    const unsigned mean = below(run_regions(*study, 2, Fit_path::fast, nullptr, Region_test::mean));
+    const unsigned pooled = below(run_regions(*study, 2, Fit_path::fast, nullptr, Region_test::pooled));
+    EXPECT_GE(mean, low);
+    EXPECT_LE(mean, high);
+    EXPECT_GT(pooled, 2 * high);
+}
+
 // ---- no region, progress lines ----
 
 TEST(RegionTest, no_region_leaves_result_null_and_runs_nothing) {
@@ -392,7 +525,7 @@ TEST(RegionTest, no_region_leaves_result_null_and_runs_nothing) {
     result.fdr = gsl_vector_alloc(3);
     std::string out = capture_stdout([&] {
         test_regions(study->matrix, 2, study->description, result, study->regions, &study->probes,
-                     Fit_path::fast, "       Finding fdr");
+                     Fit_path::fast, Region_test::pooled, "       Finding fdr");
     });
     EXPECT_EQ(result.pvalue, nullptr);
     EXPECT_EQ(result.fdr, nullptr);

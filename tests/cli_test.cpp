@@ -205,3 +205,37 @@ TEST(example_study, generator_command_reproduces_it) {
     for (const std::string& file : example_files())
         EXPECT_TRUE(read_text(dir.file("demo/" + file)) == read_text(example_dir + "/" + file)) << file;
 }
+
+namespace {
+
+// Scenario 05 run from its own folder, results written to out.
+Run_result run_region_layout(const Temp_dir& out, const char* region_test) {
+    setenv("CIMBREL_REGION_TEST", region_test, 1);
+    Run_result result = run_cimbrel({"-c", "description.xls", "--probe", "probe.ann", "--r1", "cgi.txt", "-p",
+                                     "1.01", "-q", "1.01", "--normalize-off", "--probe-prefix", out.file("probe"),
+                                     "--r1-prefix", out.file("r1"), "--r2-prefix", out.file("r2")},
+                                    std::string(CIMBREL_TEST_DATA) + "/05_region_layout");
+    unsetenv("CIMBREL_REGION_TEST");
+    return result;
+}
+
+}  // namespace
+
+// CIMBREL_REGION_TEST=pooled gives the pooled model's tables as earlier
+// releases wrote them; any name but mean or pooled stops the run before
+// anything is read or written.
+TEST(region_test_choice, pooled_reproduces_earlier_tables_and_unknown_names_stop) {
+    Temp_dir pooled;
+    EXPECT_EQ(run_region_layout(pooled, "pooled").status, 0);
+    EXPECT_EQ(read_text(pooled.file("r1.txt")),
+              "CHR\tSTART\tEND\tNAME\tPVALUE\tFDR\tPROBE\tANNOTATION\n"
+              "chr1\t100\t200\tover_a\t0.000289086\t0.000289086\ta1,a2,\tann_a2\n"
+              "chr1\t300\t500\touter\t0.000167593\t0.000273382\ta4,a5,\tann_a5\n"
+              "chr10\t999\t1081\tpair\t0.000136691\t0.000273382\tb1,b2,b3,\tann_b2\n"
+              "chr2\t490\t710\twith_outside\t1.26709e-08\t5.06837e-08\tc1,c2,c3,\tann_c2\n");
+    Temp_dir refused;
+    const Run_result result = run_region_layout(refused, "Mean");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "Error: CIMBREL_REGION_TEST must be mean or pooled, not \"Mean\"\n");
+    EXPECT_FALSE(file_exists(refused.file("probe.txt")));
+}

@@ -118,7 +118,22 @@ for (r in 1:P) {
 writeLines(tab, file.path(out_dir, "probe.txt"))
 for (k in 1:G) writeLines(if (is.null(tracks[[k]])) character(0) else tracks[[k]], file.path(out_dir, paste0("probe_", group_names[k], ".BedGraph")))
 
-region_test <- function(probes) {
+# The mean test: each probe's usable values centred on the probe's mean, one
+# value per sample (the mean of its centred values), tested like a probe.
+mean_region_test <- function(probes) {
+  if (length(probes) < 2) return(2)
+  rows <- match(probes, ids)
+  centred <- t(sapply(rows, function(r) { v <- ifelse(valid[r, ], logit[r, ], NA); v - mean(v, na.rm = TRUE) }))
+  z <- colMeans(centred, na.rm = TRUE)
+  s <- which(!is.na(z))
+  if (length(s) == 0) return(2)
+  b <- probe_block(rows[1], s)
+  ftest(z[s], b$Xr, b$Xf)
+}
+
+# The pooled model (CIMBREL_REGION_TEST=pooled): every probe-sample value in
+# one model, each probe with its own block of columns.
+pooled_region_test <- function(probes) {
   if (length(probes) < 2) return(2)
   rows <- match(probes, ids)
   ys <- c(); Xr <- NULL; Xf <- NULL
@@ -134,6 +149,7 @@ region_test <- function(probes) {
   }
   ftest(ys, Xr, Xf)
 }
+region_test <- if (Sys.getenv("CIMBREL_REGION_TEST") == "pooled") pooled_region_test else mean_region_test
 write_regions <- function(regions, members, prefix) {
   p <- as.numeric(vapply(members, region_test, numeric(1)))
   f <- fdr_of(p, as.character(seq_along(p) - 1)); f[is.na(f)] <- 2
