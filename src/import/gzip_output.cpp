@@ -1,8 +1,9 @@
 #include "gzip_output.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <isa-l/igzip_lib.h>
 
@@ -39,17 +40,21 @@ bool Gzip_compressor::compress(std::string_view data, std::string& out) {
 }
 
 bool append_to_file(const std::string& path, std::string_view data, std::string& error) {
-    FILE* file = fopen(path.c_str(), "ab");
-    if (file == nullptr) {
+    // Never created here: a file removed meanwhile (by the cleanup of a
+    // stopping signal) must not come back.
+    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) {
         error = "cannot open " + path + " for writing: " + strerror(errno);
         return false;
     }
-    bool written = fwrite(data.data(), 1, data.size(), file) == data.size();
-    int saved = errno;
-    if (fclose(file) != 0 && written) {
-        written = false;
-        saved = errno;
+    int failure = 0;
+    for (size_t done = 0; failure == 0 && done < data.size();) {
+        const ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n > 0) done += static_cast<size_t>(n);
+        else if (n == 0) failure = EIO;
+        else if (errno != EINTR) failure = errno;
     }
-    if (!written) error = "cannot write " + path + ": " + strerror(saved);
-    return written;
+    if (close(fd) != 0 && failure == 0) failure = errno;
+    if (failure != 0) error = "cannot write " + path + ": " + strerror(failure);
+    return failure == 0;
 }

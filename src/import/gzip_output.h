@@ -29,9 +29,9 @@ private:
     std::vector<unsigned char> level_buffer_;
 };
 
-// Appends data to the file at path (created when missing), opening and
+// Appends data to the existing file at path (a staged file), opening and
 // closing it within the call. False, with error naming the file and the
-// reason, when it cannot be opened or written whole (a full disk, say).
+// reason, when it is missing or cannot be written whole (a full disk, say).
 bool append_to_file(const std::string& path, std::string_view data, std::string& error);
 
 #endif

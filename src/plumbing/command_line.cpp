@@ -1,6 +1,9 @@
 #include "command_line.h"
 
 #include <algorithm>
+#include <cstdio>
+
+#include "messages.h"
 
 namespace {
 
@@ -54,6 +57,21 @@ bool parse_command_line(const std::vector<std::string>& args, const Option_rules
         else if (!read_option(args, i, rules, line, error)) return false;
     }
     return true;
+}
+
+int run_subcommand(const std::string& program, const char* usage, const std::vector<Subcommand>& commands,
+                   std::vector<std::string> args) {
+    const std::string name = args.empty() ? "" : args[0];
+    if (name == "-h" || name == "--help") {
+        fputs(usage, stdout);
+        return 0;
+    }
+    if (name == "--version") return Messages(program).version();
+    for (const Subcommand& command : commands)
+        if (command.name == name) return command.run(std::vector<std::string>(args.begin() + 1, args.end()));
+    if (!name.empty()) Messages(program).say("unknown command \"" + name + "\"\n");
+    fputs(usage, stderr);
+    return 1;
 }
 
 std::vector<std::string> split_list(const std::string& text) {

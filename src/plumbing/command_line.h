@@ -6,11 +6,12 @@
 //   - options and positional arguments may come in any order; "--" ends the
 //     options (everything after it is positional), and "-" alone is a
 //     positional argument (standard input or output by convention).
-// A subcommand is the first argument and is taken off by the caller before
-// its arguments are read here.
+// A program with subcommands hands its arguments to run_subcommand, which
+// calls the subcommand named first with the arguments after its name.
 #ifndef CIMBREL_PLUMBING_COMMAND_LINE_H
 #define CIMBREL_PLUMBING_COMMAND_LINE_H
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -38,6 +39,20 @@ struct Command_line {
 // argument does not fit.
 bool parse_command_line(const std::vector<std::string>& args, const Option_rules& rules, Command_line& line,
                         std::string& error);
+
+// A subcommand: its name and what runs it on the arguments after its name,
+// returning the exit status.
+struct Subcommand {
+    std::string name;
+    std::function<int(const std::vector<std::string>&)> run;
+};
+
+// Runs the subcommand that args (the arguments after the program name)
+// name first. "-h"/"--help" print usage on standard output (status 0),
+// "--version" the version; no command or an unknown one prints usage on
+// standard error, after "PROGRAM: unknown command "NAME"" (status 1).
+int run_subcommand(const std::string& program, const char* usage, const std::vector<Subcommand>& commands,
+                   std::vector<std::string> args);
 
 // "a, b,c" -> {"a", "b", "c"}: cells trimmed of blanks, empty ones dropped.
 std::vector<std::string> split_list(const std::string& text);

@@ -125,7 +125,7 @@ bool Staged_files::add(const std::string& final_path, std::string& temporary, st
     Output_target target;
     if (!resolve_output(final_path, target, error)) return false;
     if (target.through) {
-        error = final_path + ": is a FIFO or a device, where a file of " + noun_ + " cannot go";
+        error = final_path + ": is a FIFO or a device, not a file that can be replaced";
         return false;
     }
     for (const Entry& entry : entries_)

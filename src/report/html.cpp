@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "messages.h"
 #include "plots.h"
 #include "staged_output.h"
 #include "svg.h"
@@ -125,7 +126,7 @@ std::string header(const Report_content& c) {
     const Report_options& o = *c.options;
     const Probe_summary& s = *c.summary;
     std::string out = "<header><h1>" + escape_html(o.title) + "</h1>\n<p class=\"sub\">cimbrel-report " +
-                      CIMBREL_VERSION + ": differential methylation results at a glance</p>\n<table class=\"facts\">\n";
+                      program_version() + ": differential methylation results at a glance</p>\n<table class=\"facts\">\n";
     out += file_line("Probe table", o.probe_table, group_digits(s.rows) + " rows");
     if (c.r1) out += file_line("Predefined regions (r1)", o.r1, region_counts(*c.r1, s.q));
     if (c.r2) out += file_line("Arbitrary regions (r2)", o.r2, region_counts(*c.r2, s.q));

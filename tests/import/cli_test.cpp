@@ -4,7 +4,12 @@
 // its results on the same study written by hand (examples/demo's files
 // less the excluded probes, with the configuration and region file of
 // tests/data/import_example).
+#include <dirent.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <fstream>
 #include <set>
@@ -121,6 +126,58 @@ TEST(Import_cli, bundled_example_gives_the_results_of_the_study_written_by_hand)
             EXPECT_EQ(read_text(dir.file("study/run/" + track)), read_text(dir.file("hand/run/" + track))) << track;
         }
     }
+}
+
+bool has_temporary_file(const std::string& folder) {
+    bool found = false;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (dirent* entry = readdir(dir)) {
+            const std::string name = entry->d_name;
+            found = found || (name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0);
+        }
+        closedir(dir);
+    }
+    return found;
+}
+
+// An import stopped by SIGINT or SIGTERM while it writes leaves nothing
+// behind: the matrix comes through a FIFO, so the signal is sent while the
+// program waits for the rest of it, its temporary files written.
+TEST(Import_cli, stopped_import_leaves_no_temporary_file) {
+    signal(SIGPIPE, SIG_IGN);  // the program may be gone before the writer is done
+    for (int stop : {SIGINT, SIGTERM}) {
+        Temp_dir dir;
+        write_text(dir.file("sheet.csv"), "Sample_Name,Sample_Group\nS1,a\nS2,b\n");
+        ASSERT_EQ(mkfifo(dir.file("betas.csv").c_str(), 0600), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            signal(SIGINT, SIG_DFL);  // as in an interactive shell, whatever this test inherited
+            signal(SIGTERM, SIG_DFL);
+            if (chdir(dir.path().c_str()) == 0 && freopen("/dev/null", "w", stderr) != nullptr)
+                execl(CIMBREL_IMPORT_BINARY, "cimbrel-import", "matrix", "betas.csv", "--samples", "sheet.csv", "--out",
+                      "new/study", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        FILE* betas = fopen(dir.file("betas.csv").c_str(), "w");
+        ASSERT_NE(betas, nullptr);
+        fputs("ID,S1,S2\n", betas);
+        for (int i = 0; i < 30000; ++i) fprintf(betas, "cg%08d,0.25,0.75\n", i);  // more than one block
+        fflush(betas);
+        bool staged = false;
+        for (int wait = 0; wait < 2000 && !staged; ++wait) {
+            staged = has_temporary_file(dir.file("new/study/data"));
+            if (!staged) usleep(5000);
+        }
+        EXPECT_TRUE(staged) << "no temporary file appeared";
+        kill(child, stop);
+        fclose(betas);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == stop) << "status " << status;
+        EXPECT_FALSE(file_exists(dir.file("new"))) << "signal " << stop;
+    }
+    signal(SIGPIPE, SIG_DFL);
 }
 
 }  // namespace

@@ -5,6 +5,10 @@
 #include "study_import.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
 
 #include <gtest/gtest.h>
 
@@ -177,6 +181,67 @@ TEST_F(Import_case, truncated_gzip_matrix_is_an_error_naming_it) {
     EXPECT_EQ(error.substr(0, job.betas.size() + 2), job.betas + ": ") << error;
     EXPECT_TRUE(listing(dir.file("study/data")).empty());
     EXPECT_FALSE(file_exists(dir.file("study/etc/description.xls")));
+}
+
+// Every file and folder under path, with the bytes of each file.
+std::map<std::string, std::string> snapshot(const std::string& path) {
+    std::map<std::string, std::string> files;
+    for (const std::string& name : listing(path)) {
+        const std::string child = path + "/" + name;
+        if (DIR* dir = opendir(child.c_str())) {
+            closedir(dir);
+            files[name + "/"] = "";
+            for (const auto& [below, bytes] : snapshot(child)) files[name + "/" + below] = bytes;
+        } else {
+            files[name] = read_text(child);
+        }
+    }
+    return files;
+}
+
+// A failed import into an existing study leaves it byte for byte as it was;
+// a failed first import leaves no folder behind, not even the parents it made.
+TEST_F(Import_case, failure_leaves_an_existing_study_as_it_was_and_no_new_folder) {
+    const std::string sheet = "Sample_Name,Sample_Group\nS1,a\nS2,b\n";
+    struct Spoiler {
+        const char* name;
+        bool first_import;               // also tried where no study exists yet
+        void (*spoil)(Import_case& test);  // before the failing run
+    } spoilers[] = {
+        {"bad_last_row", true,
+         [](Import_case& t) { t.input("betas.csv", "ID,S1,S2\ncg01,0.9,0.8\ncg02,0.7,0.6\ncg03,0.5,x\n"); }},
+        {"folder_in_place_of_the_configuration", false,
+         [](Import_case& t) {
+             const std::string path = t.job.out_dir + "/etc/description.xls";
+             ASSERT_EQ(unlink(path.c_str()), 0);
+             ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+             write_text(path + "/keep", "kept");
+             t.input("betas.csv", "ID,S1,S2\ncg01,0.9,0.8\n");
+         }},
+        {"sheet_is_the_configuration", false,
+         [](Import_case& t) {
+             t.job.sheet = t.job.out_dir + "/etc/description.xls";
+             write_text(t.job.sheet, "Sample_Name,Sample_Group\nS1,a\nS2,b\n");
+             t.input("betas.csv", "ID,S1,S2\ncg01,0.9,0.8\n");
+         }},
+    };
+    for (const Spoiler& spoiler : spoilers) {
+        for (bool existing : {true, false}) {
+            if (!existing && !spoiler.first_import) continue;
+            const std::string top = dir.file(std::string(spoiler.name) + (existing ? "_old" : "_new"));
+            prepare("ID,S1,S2\ncg01,0.1,0.2\ncg02,0.3,0.4\n", sheet);
+            job.out_dir = top + "/deeper/study";
+            job.block_rows = 1;
+            if (existing) {
+                ASSERT_TRUE(run()) << error;
+            }
+            spoiler.spoil(*this);
+            const auto before = snapshot(top);
+            EXPECT_FALSE(run()) << spoiler.name;
+            EXPECT_EQ(snapshot(top), before) << spoiler.name << (existing ? "" : " (first import)") << ": " << error;
+            EXPECT_EQ(file_exists(top), existing) << spoiler.name;
+        }
+    }
 }
 
 TEST(Study_import, data_file_names_are_safe_and_unique) {

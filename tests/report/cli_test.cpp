@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -234,4 +235,25 @@ TEST(report_cli, failed_write_leaves_the_old_report) {
     EXPECT_NE(read_text(dir.file("report.html")), "earlier report");
     EXPECT_EQ(std::system(("test $(ls -A " + shell_quote(dir.path()) + " | wc -l) -eq 2").c_str()), 0)
         << "temporary files left in the output folder";
+}
+
+// An output that names an input, however spelled, is refused and the input
+// kept; /dev/stdout is written through, in order with the summary.
+TEST(report_cli, output_that_is_an_input_is_refused) {
+    Temp_dir dir;
+    const std::string table = read_text(report_data("probe.txt"));
+    write_text(dir.file("probe.txt"), table);
+    write_text(dir.file("r1.txt"), read_text(report_data("r1.txt")));
+    ASSERT_EQ(symlink("probe.txt", dir.file("link.txt").c_str()), 0);
+    const std::string spelled_apart = "../" + dir.path().substr(dir.path().rfind('/') + 1) + "/probe.txt";
+    for (const std::string& out : {std::string("probe.txt"), spelled_apart, std::string("link.txt"), std::string("r1.txt")}) {
+        const Run_result r = run_report({"probe.txt", "--r1", "r1.txt", "--out", out}, dir.path());
+        EXPECT_EQ(r.status, 1) << out;
+        EXPECT_NE(r.err.find(out + ": is the input "), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(read_text(dir.file("probe.txt")), table);
+    const Run_result r = run_report({"probe.txt", "--out", "/dev/stdout"}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("<!DOCTYPE html>", 0), 0u);
+    EXPECT_NE(r.out.find("</html>\nprobes\t10\n"), std::string::npos);
 }
