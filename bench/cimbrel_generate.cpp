@@ -11,6 +11,7 @@
 // Output folder:
 //   etc/description.xls        configuration (paths relative to run/)
 //   data/samples/<sample>.txt  probe id, beta, detection p, one probe per line
+//                              (number forms chosen by --style, line ends by --crlf)
 //   data/probe.ann             probe id, chromosome, position, annotation
 //   data/cpgIslandExt.txt      chromosome, start, end (half-open), island name
 //   data/differential.txt      the probes given a true effect, with its size
@@ -41,6 +42,16 @@
 
 namespace {
 
+// How the numbers of a data file are written. plain: every beta and detection
+// p-value with --digits decimals, most detected p-values as 0. mixed: what
+// data files of different origins hold side by side: betas with 4 to 8
+// decimals, detection p-values as plain decimals, as 0, and in exponent form
+// with e or E and 2- or 3-digit exponents. vendor: the way the array
+// vendor's software writes them: betas with six decimals, the p-values of
+// detected probes in exponent form (1.49560e-11, 3.678E-38), those of failed
+// probes as plain decimals.
+enum class Style : uint8_t { plain, mixed, vendor };
+
 struct Options {
     uint32_t probes = 3000;
     uint32_t samples = 12;
@@ -50,8 +61,10 @@ struct Options {
     uint64_t seed = 1;
     std::string out = "study";
     uint32_t threads = 2;
-    uint32_t digits = 6;  // decimals of betas and detection p-values
+    uint32_t digits = 6;  // decimals of betas and detection p-values (plain style)
     bool gzip = false;    // data files gzip-compressed (<sample>.txt.gz)
+    Style style = Style::plain;
+    bool crlf = false;    // data lines end in CR LF, as files written on Windows do
 };
 
 enum class Kind : uint8_t { island, open_sea, snp };
@@ -372,13 +385,68 @@ double sample_mean(const Study& study, const Options& options, size_t i, const S
     return sample.offset + sample.scale * m;
 }
 
+// Appends value (in (0, 1)) in exponent form with the given decimals in the
+// mantissa and mark (e or E), the exponent with at least exponent_digits
+// digits (2 as C writes it, 3 as some Windows tools do).
+void append_exponent(std::string& text, double value, int decimals, char mark, int exponent_digits) {
+    char buffer[40];
+    int length = snprintf(buffer, sizeof(buffer), "%.*e", decimals, value);
+    char* e = strchr(buffer, 'e');
+    if (e == nullptr || length <= 0) return;
+    *e = mark;
+    const int exponent = atoi(e + 1);
+    snprintf(e + 1, sizeof(buffer) - static_cast<size_t>(e + 1 - buffer), "%c%0*d", exponent < 0 ? '-' : '+',
+             exponent_digits, std::abs(exponent));
+    text += buffer;
+}
+
+// The detection p-value of a detected probe, which array software reports
+// anywhere from just under 0.05 to far below 1e-100: mostly tiny.
+double detected_p(Rng& rng) {
+    const double u = uniform(rng);
+    if (u < 0.15) return 0.05 * uniform(rng) * uniform(rng);     // weak signal: 1e-2 .. 5e-2 and below
+    if (u < 0.97) return std::pow(10.0, -uniform(rng, 3.0, 45.0));
+    return std::pow(10.0, -uniform(rng, 100.0, 300.0));          // 3-digit exponents
+}
+
+// The detection p-value in the form the style gives it.
+void append_detection(std::string& text, const Options& options, bool failed, double p, uint64_t p_units,
+                      uint64_t scale, Rng& rng) {
+    if (options.style == Style::plain) {
+        if (!failed && uniform(rng) < 0.7)
+            text += '0';  // a detection far above background, as array software reports it
+        else
+            append_fixed(text, std::min(p_units, scale), options.digits, scale);
+        return;
+    }
+    if (options.style == Style::vendor) {
+        if (failed) append_fixed(text, std::min(p_units, scale), 6, scale);
+        else if (uniform(rng) < 0.8) append_exponent(text, p, 5, 'e', 2);
+        else append_exponent(text, p, 3, 'E', 2);
+        return;
+    }
+    const double u = uniform(rng);
+    if (!failed && u < 0.2) text += '0';
+    else if (failed || u < 0.45) append_fixed(text, std::min(p_units, scale), options.digits, scale);
+    else append_exponent(text, p, static_cast<int>(uniform_int(rng, 2, 8)), u < 0.8 ? 'e' : 'E',
+                         u < 0.95 ? 2 : 3);
+}
+
+// Decimals of one beta value: the style's, or 4 to 8 when mixed.
+uint32_t beta_digits(const Options& options, Rng& rng) {
+    if (options.style == Style::vendor) return 6;
+    if (options.style == Style::mixed) return uniform_int(rng, 4, 8);
+    return options.digits;
+}
+
 // One data line: id, beta, detection p. A failed detection gets a p-value
 // strictly above 0.05 after rounding and a beta of no particular level.
 void append_line(std::string& text, const Study& study, const Options& options, size_t i,
                  const Sample& sample, Rng& rng) {
     const Probe& probe = study.probes[i];
+    const uint32_t digits = beta_digits(options, rng);
     uint64_t scale = 1;
-    for (uint32_t d = 0; d < options.digits; ++d) scale *= 10;
+    for (uint32_t d = 0; d < digits; ++d) scale *= 10;
     bool failed = uniform(rng) < probe.failure_rate;
     double mean = inverse_logit(sample_mean(study, options, i, sample, rng));
     double beta = failed ? beta_draw(rng, 2.0, 2.0)
@@ -391,12 +459,11 @@ void append_line(std::string& text, const Study& study, const Options& options, 
     text += '\t';
     // Never exactly 0 or 1, whose logit is infinite.
     uint64_t beta_units = std::min(scale - 1, std::max<uint64_t>(1, std::llround(beta * scale)));
-    append_fixed(text, beta_units, options.digits, scale);
+    append_fixed(text, beta_units, digits, scale);
     text += '\t';
-    if (!failed && uniform(rng) < 0.7)
-        text += '0';  // a detection far above background, as array software reports it
-    else
-        append_fixed(text, std::min(p_units, scale), options.digits, scale);
+    const double p = options.style == Style::plain || failed ? 0.0 : detected_p(rng);
+    append_detection(text, options, failed, p, p_units, scale, rng);
+    if (options.crlf) text += '\r';
     text += '\n';
 }
 
@@ -445,7 +512,7 @@ std::string sample_path(const Options& options, const Sample& sample) {
 void write_samples_thread(const Study& study, const Options& options, uint32_t t, uint32_t n,
                           std::atomic<bool>& ok) {
     std::string text;
-    text.reserve(study.probes.size() * (14 + 2 * (options.digits + 3)));
+    text.reserve(study.probes.size() * (16 + 2 * (std::max(options.digits, 8u) + 8)));
     for (uint32_t s = t; s < study.samples.size(); s += n) {
         Rng rng = sample_rng(options.seed, s);
         text.clear();
@@ -537,7 +604,12 @@ void usage() {
          "--covariables N     covariables: age, sex, then scores pc1, pc2, ... (default 1)\n"
          "--seed N            random seed (default 1); the same seed gives the same study\n"
          "--threads N         samples written in parallel (default 2); output does not depend on it\n"
-         "--digits N          decimals of betas and detection p-values, 2 to 9 (default 6)\n"
+         "--digits N          decimals of betas and detection p-values, 2 to 9 (default 6; plain style)\n"
+         "--style S           number forms of the data files: plain (default; --digits decimals),\n"
+         "                    mixed (betas with 4-8 decimals, detection p-values as decimals and\n"
+         "                    in exponent form, e or E, 2- or 3-digit exponents) or vendor (the\n"
+         "                    array software's: 6-decimal betas, detected p-values like 1.49560e-11)\n"
+         "--crlf              end the data lines in CR LF\n"
          "--help              print this text\n"
          "\n"
          "Probes lie on chr1, chr2, ... (one chromosome per 400 probes, at most 24).\n"
@@ -572,6 +644,11 @@ bool set_option(Options& options, const std::string& word, const char* value) {
         return *value != '\0';
     }
     if (word == "--seed") return read_count(value, 0, UINT64_MAX, options.seed);
+    if (word == "--style") {
+        const std::string style = value;
+        options.style = style == "mixed" ? Style::mixed : style == "vendor" ? Style::vendor : Style::plain;
+        return style == "plain" || style == "mixed" || style == "vendor";
+    }
     for (const Count& count : counts) {
         if (word != count.word) continue;
         if (!read_count(value, count.low, count.high, number)) return false;
@@ -593,6 +670,8 @@ bool parse_options(int argc, char** argv, Options& options, bool& help) {
             options.continuous = true;
         } else if (word == "--gzip") {
             options.gzip = true;
+        } else if (word == "--crlf") {
+            options.crlf = true;
         } else if (i + 1 >= argc || !set_option(options, word, argv[i + 1])) {
             fprintf(stderr, "cimbrel_generate: unknown option, or missing or bad value: %s%s%s\n",
                     word.c_str(), i + 1 < argc ? " " : "", i + 1 < argc ? argv[i + 1] : "");
