@@ -122,8 +122,8 @@ bool Line_scanner::word(std::string& out) {
 // "+" is taken, "inf", "nan" and hexadecimal text are not numbers, an
 // exponent mark without digits makes the read fail, and a value beyond the
 // double range fails while an underflow gives the rounded (possibly zero)
-// value. Plain short decimals, the bulk of every data file, take an exact
-// shortcut.
+// value. Short decimals, with or without a short exponent (the bulk of
+// every data file), take an exact shortcut.
 bool Line_scanner::number(double& out) {
     if (!ok_) return false;
     skip_space();

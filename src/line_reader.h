@@ -103,33 +103,65 @@ bool read_number(const std::string& text, uint32_t& out);
 inline bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// A plain decimal at text: digits, an optional point and digits, no
-// exponent, at most 19 digits in all. Its mantissa is then an integer below
-// 2^63 and its scale at most 10^19; when both are exact doubles (mantissa up
-// to 2^53, scale up to 10^22) one correctly rounded division gives the
-// correctly rounded value, the one stream extraction gives. False for
-// anything else, which Line_scanner::number reads by its general path. On
-// success end is the first character after the number.
+// A short number at text: digits, an optional point and digits, at most 19
+// digits in all, and an optional exponent (e or E, a sign, 1 to 3 digits).
+// Its mantissa is then an integer below 2^63; when it is an exact double (up
+// to 2^53) and the power of ten it is scaled by is too (10^0 to 10^22), one
+// correctly rounded division or multiplication gives the correctly rounded
+// value, the one stream extraction gives. False for anything else (an
+// exponent mark without digits among it), which Line_scanner::number reads
+// by its general path. On success end is the first character after the
+// number.
 inline bool short_decimal(const char* text, const char* last, bool negative, double& out, const char*& end) {
-    static constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,
-                                        1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
+    static constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     uint64_t mantissa = 0;
     const char* p = text;
     for (; p < last && is_digit(*p); ++p) mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
     const size_t digits = static_cast<size_t>(p - text);
-    size_t fraction = 0;
+    int fraction = 0;
     if (digits > 19) return false;
     if (p < last && *p == '.') {
-        for (++p; p < last && is_digit(*p) && digits + fraction < 19; ++p, ++fraction)
+        for (++p; p < last && is_digit(*p) && digits + static_cast<size_t>(fraction) < 19; ++p, ++fraction)
             mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
         if (p < last && is_digit(*p)) return false;
     }
-    if (digits + fraction == 0 || (p < last && (*p == 'e' || *p == 'E')) || mantissa > (uint64_t(1) << 53))
-        return false;
-    const double value = static_cast<double>(mantissa) / powers[fraction];
+    if (digits + static_cast<size_t>(fraction) == 0 || mantissa > (uint64_t(1) << 53)) return false;
+    int scale = fraction;  // the value is mantissa / 10^scale
+    if (p < last && (*p == 'e' || *p == 'E')) {
+        ++p;
+        const bool down = p < last && *p == '-';
+        if (p < last && (*p == '-' || *p == '+')) ++p;
+        int exponent = 0;
+        const char* const first = p;
+        for (; p < last && is_digit(*p) && p - first < 3; ++p) exponent = exponent * 10 + (*p - '0');
+        if (p == first || (p < last && is_digit(*p))) return false;
+        scale = down ? scale + exponent : scale - exponent;
+    }
+    if (scale > 22 || scale < -22) return false;
+    const double value = scale >= 0 ? static_cast<double>(mantissa) / powers[scale]
+                                    : static_cast<double>(mantissa) * powers[-scale];
     out = negative ? -value : value;
     end = p;
     return true;
+}
+
+// True when text starts with a number whose form alone shows it below 0.01:
+// one digit, an optional point and digits, e or E, "-" and an exponent of 3
+// or more (so below 10 x 10^-3), the form array software gives the
+// detection p-values of detected probes (1.49560e-11, 3.678E-38). Such a
+// text always reads as a number (a tiny one may round to zero). False
+// leaves the number undecided, never wrong: it is then converted.
+inline bool below_hundredth(const char* text, const char* last) {
+    const char* p = text;
+    if (p == last || !is_digit(*p)) return false;
+    ++p;
+    if (p < last && *p == '.')
+        for (++p; p < last && is_digit(*p);) ++p;
+    if (last - p < 3 || (*p != 'e' && *p != 'E') || p[1] != '-' || !is_digit(p[2])) return false;
+    p += 2;
+    while (p < last && *p == '0') ++p;  // leading zeros of the exponent
+    return p < last && is_digit(*p) && (*p >= '3' || (p + 1 < last && is_digit(p[1])));
 }
 
 #endif

@@ -226,9 +226,12 @@ struct Sample_stream {
     std::vector<double> usable;     // usable values, for the quantiles
 };
 
-// The fields of a plain data line read in one pass: an identifier, then two
-// plain decimals (see short_decimal), the form of nearly every line. False
-// for any other line, which the scanner reads, with the same values.
+// The fields of a plain data line read in one pass: an identifier, then a
+// beta and a detection p-value in short forms (see short_decimal), the form
+// of nearly every line. A detection p-value whose form already shows it
+// below 0.01 (see below_hundredth) is not converted: it is only compared
+// with the detection limit, and 0 compares the same. False for any other
+// line, which the scanner reads, with the same values.
 inline bool plain_data_line(std::string_view line, std::string_view& id, double& beta, double& detection) {
     const char* p = line.data();
     const char* const end = p + line.size();
@@ -237,11 +240,14 @@ inline bool plain_data_line(std::string_view line, std::string_view& id, double&
     while (p < end && !is_space(*p)) ++p;
     if (p == first) return false;
     id = std::string_view(first, static_cast<size_t>(p - first));
-    for (double* field : {&beta, &detection}) {
-        while (p < end && is_space(*p)) ++p;
-        if (p == end || !(is_digit(*p) || *p == '.') || !short_decimal(p, end, false, *field, p)) return false;
+    while (p < end && is_space(*p)) ++p;
+    if (p == end || !(is_digit(*p) || *p == '.') || !short_decimal(p, end, false, beta, p)) return false;
+    while (p < end && is_space(*p)) ++p;
+    if (below_hundredth(p, end)) {
+        detection = 0.0;
+        return true;
     }
-    return true;
+    return p < end && (is_digit(*p) || *p == '.') && short_decimal(p, end, false, detection, p);
 }
 
 // One data line into its value: the logit, or NaN for an excluded value. A

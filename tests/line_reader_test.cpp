@@ -69,6 +69,27 @@ std::string random_plain_decimal(std::mt19937& random) {
     return signs[random() % 5] + digits + (random() % 3 == 0 ? "\t0.01" : "");
 }
 
+// Detection p-values in the forms data files hold: plain decimals around
+// the limit of 0.05, and exponent forms (e or E, any sign, 1 to 4 exponent
+// digits with leading zeros now and then, 1 to 12 mantissa digits), with a
+// trailing field now and then.
+std::string random_p_value(std::mt19937& random) {
+    std::string text;
+    if (random() % 3 == 0) {
+        const char* near[] = {"0.04", "0.05", "0.050", "0.0500000000000000001", "0.049999", "0.06", "0.00"};
+        text = near[random() % 7];
+        for (size_t i = random() % 6; i > 0; --i) text += static_cast<char>('0' + random() % 10);
+    } else {
+        for (size_t i = random() % 12 + 1; i > 0; --i) text += static_cast<char>('0' + random() % 10);
+        if (random() % 4 != 0) text.insert(1, ".");
+        const char* signs[] = {"-", "-", "-", "+", ""};
+        std::string exponent = std::to_string(random() % (random() % 2 == 0 ? 60 : 400));
+        if (random() % 4 == 0) exponent.insert(0, std::string(random() % 3, '0'));
+        text += (random() % 2 == 0 ? "e" : "E") + std::string(signs[random() % 5]) + exponent;
+    }
+    return text + (random() % 4 == 0 ? "\t1" : "");
+}
+
 template <class T>
 void expect_agreement(uint32_t seed, int cases, std::string (*make)(std::mt19937&) = random_text) {
     std::mt19937 random(seed);
@@ -92,6 +113,31 @@ TEST(line_scanner, real_numbers_agree_with_stream_extraction_on_random_text) {
 
 TEST(line_scanner, plain_decimals_agree_with_stream_extraction) {
     expect_agreement<double>(31337, 300000, random_plain_decimal);
+}
+
+// The exponent shortcut agrees with stream extraction, and a p-value taken
+// as below 0.01 by its form alone is a number below 0.01 (so it passes the
+// detection limit as its exact value does); texts that are not such a number
+// are never taken.
+TEST(line_scanner, detection_p_values_read_exactly_and_tiny_forms_are_decided_right) {
+    expect_agreement<double>(4711, 300000, random_p_value);
+    std::mt19937 random(4712);
+    int decided = 0;
+    for (int i = 0; i < 300000; ++i) {
+        const std::string text = random_p_value(random);
+        if (!below_hundredth(text.data(), text.data() + text.size())) continue;
+        ++decided;
+        const auto exact = stream_reads<double>(text);
+        ASSERT_FALSE(exact.empty()) << text;
+        ASSERT_LT(exact[0].first, 0.01) << text;
+    }
+    EXPECT_GT(decided, 50000);
+    for (const char* text : {"0x1p-3", "1e", "1e-", "--1", "-1e-5", "inf", "nan", ".", ".5e-5", "-0.04", "0.05",
+                             "5e-2", "9.9e-2", "1e-2", "1e-0", "1e-00", "1e+5", "1e5", "10e-5", "0.0500000000000000001",
+                             "1.e-", "e-5", "1_e-5"})
+        EXPECT_FALSE(below_hundredth(text, text + strlen(text))) << text;
+    for (const char* text : {"1e-3", "9.999999e-03", "3.678E-38", "1.49560e-11", "0e-010", "5.e-400"})
+        EXPECT_TRUE(below_hundredth(text, text + strlen(text))) << text;
 }
 
 TEST(line_scanner, unsigned_numbers_agree_with_stream_extraction_on_random_text) {

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <map>
 #include <random>
+#include <sstream>
 #include <sys/stat.h>
 
 #include "spill_file.h"
@@ -241,6 +242,42 @@ TEST(read_data, workers_fill_the_columns_of_ten_samples) {
                 double beta = std::stod(std::to_string((c + 1) / 20.0 + r / 100.0));
                 EXPECT_DOUBLE_EQ(log(beta / (1 - beta)), study.logit(r, c)) << r << "," << c << " n " << threads;
             }
+    }
+}
+
+// What one data line holds for the analysis, read with a string stream: the
+// logit of a usable beta, NaN for anything excluded.
+double reference_value(const std::string& line) {
+    std::istringstream stream(line);
+    std::string id;
+    double beta = 0.0, detection = 0.0;
+    if (!(stream >> id >> beta >> detection) || detection > 0.05 || !(beta > 0.0 && beta < 1.0)) return NAN;
+    return log(beta / (1.0 - beta));
+}
+
+// Lines in every form data files give their numbers, the detection p-values
+// crowding the limit: each stored value is the one the exact reading gives.
+TEST(read_data, values_of_every_number_form_match_the_exact_reading) {
+    std::mt19937 random(2026);
+    const char* betas[] = {"0.5", "0.123456", "0.12345678", "1.5e-01", "9.9E-1", "0.9999", "1e-3", "-0.2", "x"};
+    const char* details[] = {"0", "0.05", "0.050", "0.0500000000000000001", "0.0500001", "0.049", "5e-2", "5.0E-02",
+                             "5.1e-2", "4.9e-02", "1.49560e-11", "3.678E-38", "2.2e-308", "1e-400", "1e-003",
+                             "0x1p-3", "1e", "--1", "inf", "nan", "1e-", ".", "-0.04", "+1e-5", "7e-5x"};
+    std::vector<std::string> lines;
+    std::string data;
+    for (int r = 0; r < 4000; ++r) {
+        std::string line = "cg" + std::to_string(r) + (r % 2 ? "\t" : " ") + betas[random() % 9] + "\t" +
+                           details[random() % 25] + (r % 3 ? "" : "\r");
+        lines.push_back(line);
+        data += line + "\n";
+    }
+    Study study;
+    study.configure("@/s1.txt S1 case\n");
+    study.file("s1.txt", data);
+    ASSERT_TRUE(study.read());
+    for (size_t r = 0; r < lines.size(); ++r) {
+        const double expected = reference_value(lines[r]), got = study.logit(r, 0);
+        ASSERT_TRUE(std::isnan(expected) ? std::isnan(got) : memcmp(&expected, &got, sizeof got) == 0) << lines[r];
     }
 }
 
