@@ -8,7 +8,9 @@
 // blocks of rows (the out-of-core path); the reference rows are then left
 // out, since they need the matrix in memory. CIMBREL_REGION_TEST chooses the
 // region test of the region rows, as for cimbrel (the reference region rows
-// always time the pooled model's dense fits). Not a test.
+// always time the pooled model's dense fits). The read stage's throughput is
+// given in MB of data-file text per second of wall time and of CPU time
+// (the latter less sensitive to a busy machine). Not a test.
 //
 //   cimbrel_bench <study dir> [-n threads] [--covariable K] [--continuous]
 //                 [--region-stride k] [--no-reference]
@@ -25,6 +27,8 @@
 #include "bed_file.h"
 #include "cgi_analysis.h"
 #include "dmr_analysis.h"
+#include "input_file.h"
+#include "line_reader.h"
 #include "normalize.h"
 #include "parameter.h"
 #include "probe_analysis.h"
@@ -45,6 +49,34 @@ double timed(Body body) {
     auto start = Clock::now();
     body();
     return seconds_since(start);
+}
+
+double cpu_seconds() {
+    struct rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Bytes of text in the data files the configuration names (compressed files
+// are inflated to count them).
+double data_text_bytes(const std::string& configure_file) {
+    Line_reader configuration(configure_file);
+    std::string_view line;
+    double bytes = 0.0;
+    std::vector<char> buffer(1 << 20);
+    while (configuration.next(line)) {
+        Line_scanner scanner(line);
+        std::string file;
+        if (line.empty() || line[0] == '#' || !scanner.word(file)) continue;
+        Input_file input;
+        if (!input.open(file)) continue;
+        if (!input.compressed()) {
+            bytes += static_cast<double>(input.size_hint());
+            continue;
+        }
+        for (long n = 0; (n = input.read(buffer.data(), buffer.size())) > 0;) bytes += static_cast<double>(n);
+    }
+    return bytes;
 }
 
 double peak_rss_mb() {
@@ -128,9 +160,11 @@ int main(int argc, char** argv) {
 
     Data_description study;
     Data_matrix* matrix = nullptr;
+    const double cpu_before_read = cpu_seconds();
     double t_read = timed([&] {
         matrix = read_data(options.configure_file, study, o.covariables, o.threads, options);
     });
+    const double cpu_read = cpu_seconds() - cpu_before_read;
     if (matrix == nullptr) {
         fprintf(stderr, "study could not be read\n");
         return 1;
@@ -184,6 +218,9 @@ int main(int argc, char** argv) {
                 spill_block_count(*matrix->spill), matrix->spill->block_rows);
     }
     row("read data", t_read, 0);
+    const double text_mb = data_text_bytes(options.configure_file) / 1e6;
+    fprintf(stderr, "  data-file text %.0f MB: %.0f MB/s; %.1f CPU s, %.0f MB per CPU second\n", text_mb,
+            text_mb / t_read, cpu_read, text_mb / cpu_read);
     row("read annotation", t_ann, 0);
     row("normalize", t_norm, 0);
     row("probe tests", t_probe, t_probe_ref);

@@ -5,14 +5,19 @@
 # Shapes: 450k     485,577 probes x 100 samples, 2 groups, 1 covariable
 #         450k200  485,577 x 200 (the sample-doubling check)
 #         450kgz   the 450k study with gzip-compressed data files
+#         450kv    the 450k study written the way the vendor's software writes
+#                  data files (6-decimal betas, detection p-values like 1.49560e-11)
+#         450kmix  the 450k study in mixed number forms with CR LF line ends
 #         epic     865,918 x 400, 3 groups, 2 covariables
 #         100k1000 100,000 x 1,000, 2 groups, 1 covariable
 # Prints, per shape, the median wall time and peak resident memory of 3 runs
 # of `cimbrel -n 2` (default run: normalisation and both region stages), then
-# the per-stage timings. With CIMBREL_MEMORY set (for example 128M) every
-# run uses that budget, so a study larger than it runs out of core, and the
-# stage table shows the out-of-core path; BASELINE=path/to/cimbrel adds the
-# same 3 runs of another build, alternating with this one.
+# the per-stage timings with the read stage's throughput (MB of data-file
+# text per second of wall time and per CPU second). With CIMBREL_MEMORY set
+# (for example 128M) every run uses that budget, so a study larger than it
+# runs out of core, and the stage table shows the out-of-core path;
+# BASELINE=path/to/cimbrel adds the same 3 runs of another build, alternating
+# with this one.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 work="${1:-/tmp/cimbrel_bench}"; shift || true
@@ -25,6 +30,8 @@ gen_args() {
     450k)     echo "--probes 485577 --samples 100 --groups 2 --covariables 1" ;;
     450k200)  echo "--probes 485577 --samples 200 --groups 2 --covariables 1" ;;
     450kgz)   echo "--probes 485577 --samples 100 --groups 2 --covariables 1 --gzip" ;;
+    450kv)    echo "--probes 485577 --samples 100 --groups 2 --covariables 1 --style vendor" ;;
+    450kmix)  echo "--probes 485577 --samples 100 --groups 2 --covariables 1 --style mixed --crlf" ;;
     epic)     echo "--probes 865918 --samples 400 --groups 3 --covariables 2" ;;
     100k1000) echo "--probes 100000 --samples 1000 --groups 2 --covariables 1" ;;
     *) echo "unknown shape $1" >&2; exit 2 ;;
