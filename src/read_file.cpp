@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "line_reader.h"
 #include "normalize.h"
@@ -226,20 +227,36 @@ struct Sample_stream {
     std::vector<double> usable;     // usable values, for the quantiles
 };
 
-// The fields of a plain data line read in one pass: an identifier, then a
-// beta and a detection p-value in short forms (see short_decimal), the form
-// of nearly every line. A detection p-value whose form already shows it
-// below 0.01 (see below_hundredth) is not converted: it is only compared
-// with the detection limit, and 0 compares the same. False for any other
-// line, which the scanner reads, with the same values.
-inline bool plain_data_line(std::string_view line, std::string_view& id, double& beta, double& detection) {
+// Whether the n bytes at a and b are the same; inline, since identifiers are
+// a dozen bytes and a library call per line costs more than the comparison.
+inline bool same_bytes(const char* a, const char* b, size_t n) {
+    for (; n >= 8; a += 8, b += 8, n -= 8) {
+        uint64_t x, y;
+        memcpy(&x, a, 8);
+        memcpy(&y, b, 8);
+        if (x != y) return false;
+    }
+    for (; n > 0; ++a, ++b, --n)
+        if (*a != *b) return false;
+    return true;
+}
+
+// The fields of a plain data line read in one pass: the reference row's
+// identifier, then a beta and a detection p-value in short forms (see
+// short_decimal), the form of nearly every line. A detection p-value whose
+// form already shows it below 0.01 (see below_hundredth) is not converted:
+// it is only compared with the detection limit, and 0 compares the same.
+// False for any other line (another identifier among them), which the
+// scanner reads, with the same values.
+inline bool plain_data_line(std::string_view line, std::string_view reference_id, double& beta, double& detection) {
     const char* p = line.data();
     const char* const end = p + line.size();
     while (p < end && is_space(*p)) ++p;
-    const char* const first = p;
-    while (p < end && !is_space(*p)) ++p;
-    if (p == first) return false;
-    id = std::string_view(first, static_cast<size_t>(p - first));
+    const size_t length = reference_id.size();
+    if (length == 0 || static_cast<size_t>(end - p) <= length || !same_bytes(p, reference_id.data(), length) ||
+        !is_space(p[length]))
+        return false;
+    p += length;
     while (p < end && is_space(*p)) ++p;
     if (p == end || !(is_digit(*p) || *p == '.') || !short_decimal(p, end, false, beta, p)) return false;
     while (p < end && is_space(*p)) ++p;
@@ -257,9 +274,9 @@ inline bool plain_data_line(std::string_view line, std::string_view& id, double&
 // reference row's.
 bool read_data_line(std::string_view line, std::string_view reference_id, const std::string& file,
                     uint32_t row, double& value, uint32_t& extremes) {
-    std::string_view id;
+    std::string_view id = reference_id;
     double beta = 0.0, detection = 0.0;
-    bool has_id = true, parsed = plain_data_line(line, id, beta, detection);
+    bool has_id = true, parsed = plain_data_line(line, reference_id, beta, detection);
     Line_scanner scanner(line);
     if (!parsed) {
         has_id = scanner.word(id);
