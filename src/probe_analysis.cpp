@@ -260,36 +260,65 @@ void probe_analysis_fast_thread(const Row_block* block, uint32_t t, uint32_t ste
     }
 }
 
-// The fast path over a spilled matrix: each block of rows is loaded,
-// normalised (when the stage set a reference) and analysed in turn. False,
-// after a message, when the spill file cannot be read.
+// One block of rows loaded from the spill file, with its read buffer.
+struct Loaded_block {
+    gsl_matrix* values = nullptr;
+    std::vector<double> scratch;
+    std::string error;  // why the load failed
+
+    Loaded_block() = default;
+    Loaded_block(const Loaded_block&) = delete;
+    Loaded_block& operator=(const Loaded_block&) = delete;
+    ~Loaded_block() {
+        if (values != nullptr) gsl_matrix_free(values);
+    }
+};
+
+// Loads block b of the spill file into loaded and normalises it (when the
+// stage set a reference) with thread_num workers. False, with the reason in
+// loaded.error, when the spill file cannot be read.
+bool load_block(const Data_matrix& matrix, uint32_t b, uint32_t thread_num, Loaded_block& loaded) {
+    const Matrix_spill& spill = *matrix.spill;
+    const uint32_t rows = spill_block_size(spill, b);
+    if (loaded.values == nullptr || loaded.values->size1 != rows) {
+        if (loaded.values != nullptr) gsl_matrix_free(loaded.values);
+        loaded.values = gsl_matrix_alloc(rows, spill.sample_num);
+        advise_huge_pages(loaded.values->data, loaded.values->size1 * loaded.values->tda * sizeof(double));
+    }
+    if (!spill_read_block(spill, b, loaded.values, loaded.scratch, loaded.error)) return false;
+    if (matrix.reference != nullptr) normalize_block(loaded.values, matrix.quantiles, matrix.reference, thread_num);
+    return true;
+}
+
+// The fast path over a spilled matrix, block by block: while the workers fit
+// the rows of one block, one more thread loads and normalises the next, so
+// reading the spill file overlaps with the fits. False, after a message,
+// when the spill file cannot be read (the blocks before it are analysed).
 bool analyse_spilled_blocks(const Data_matrix& matrix, uint32_t workers, const Data_description& description,
                             const Sample_layout& layout, const Fast_design& design, Probe_result& result) {
     const Matrix_spill& spill = *matrix.spill;
-    std::vector<double> scratch;
-    gsl_matrix* block = nullptr;
-    bool ok = true;
-    for (uint32_t b = 0; ok && b < spill_block_count(spill); ++b) {
-        const uint32_t rows = spill_block_size(spill, b);
-        if (block == nullptr || block->size1 != rows) {
-            if (block != nullptr) gsl_matrix_free(block);
-            block = gsl_matrix_alloc(rows, spill.sample_num);
-            advise_huge_pages(block->data, block->size1 * block->tda * sizeof(double));
-        }
-        std::string error;
-        if (!spill_read_block(spill, b, block, scratch, error)) {
-            message("Error: %s\n", error.c_str());
-            ok = false;
-            break;
-        }
-        if (matrix.reference != nullptr) normalize_block(block, matrix.quantiles, matrix.reference, workers);
-        const Row_block rows_in_memory{block->data, block->tda, spill_block_first(spill, b), rows};
+    const uint32_t blocks = spill_block_count(spill);
+    Loaded_block buffers[2];
+    bool loaded = blocks == 0 || load_block(matrix, 0, workers, buffers[0]);
+    for (uint32_t b = 0; loaded && b < blocks; ++b) {
+        Loaded_block& current = buffers[b % 2];
+        Loaded_block& next = buffers[(b + 1) % 2];
+        boost::thread loader;
+        bool next_loaded = true;
+        if (b + 1 < blocks) loader = boost::thread([&] { next_loaded = load_block(matrix, b + 1, 1, next); });
+        const Row_block rows_in_memory{current.values->data, current.values->tda, spill_block_first(spill, b),
+                                       spill_block_size(spill, b)};
         fan_out(workers, [&](uint32_t t, uint32_t n) {
             probe_analysis_fast_thread(&rows_in_memory, t, n, &description, &layout, &design, &result);
         });
+        if (loader.joinable()) loader.join();
+        loaded = next_loaded;
     }
-    if (block != nullptr) gsl_matrix_free(block);
-    return ok;
+    if (!loaded) {
+        const std::string& error = buffers[0].error.empty() ? buffers[1].error : buffers[0].error;
+        message("Error: %s\n", error.c_str());
+    }
+    return loaded;
 }
 
 void allocate_result(uint32_t probes, uint32_t groups, Probe_result& result) {

@@ -414,7 +414,8 @@ void raise_open_file_limit() {
 
 // Chooses between the matrix in memory and the spill file: in memory when
 // the whole run fits the budget; otherwise blocks of as many rows as the
-// budget leaves room for, after the per-probe state and the readers.
+// budget leaves room for, after the per-probe state and the readers, two
+// blocks at a time (the analysis fits one while it loads the next).
 // block_rows is 0 for the matrix in memory.
 uint32_t spill_block_rows(uint32_t probe_num, uint32_t sample_num, uint32_t group_num, uint32_t workers,
                           uint64_t budget) {
@@ -423,7 +424,7 @@ uint32_t spill_block_rows(uint32_t probe_num, uint32_t sample_num, uint32_t grou
                                workers * group_size(workers) * stream_bytes(probe_num);
     if (in_memory <= budget) return 0;
     const uint64_t fixed = per_probe + workers * (stream_bytes(probe_num) + 8ull * probe_num);
-    const uint64_t per_row = 8ull * sample_num + 16 * sizeof(double);
+    const uint64_t per_row = 2 * (8ull * sample_num + 16 * sizeof(double));
     const uint64_t rows = budget > fixed ? (budget - fixed) / per_row : 1;
     return static_cast<uint32_t>(std::max<uint64_t>(1, std::min<uint64_t>(rows, probe_num)));
 }
