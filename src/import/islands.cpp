@@ -88,6 +88,7 @@ bool read_islands(Line_reader& reader, const std::string& file,
                   size_t& regions, std::string& error) {
     layout = Island_layout::unknown;
     regions = 0;
+    reader.cr_line_ends(true);
     std::vector<std::string_view> columns;
     Region_record region;
     std::string_view line;

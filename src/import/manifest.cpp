@@ -117,6 +117,7 @@ bool find_header(Line_reader& reader, Field_splitter& splitter, char& delimiter,
 bool read_manifest(Line_reader& reader, const std::string& file, const std::vector<std::string>& ann_columns,
                    const std::function<void(const Annotation_record&)>& sink, Manifest_counts& counts,
                    std::string& error) {
+    reader.cr_line_ends(true);
     Field_splitter splitter;
     char delimiter = ',';
     size_t number = 0;

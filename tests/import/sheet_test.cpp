@@ -30,15 +30,27 @@ const std::string excel_sheet =
     "S03,\"Healthy  control\",47.5,F\r\n"
     ",,,,,\r\n";
 
+// The same text with every line end replaced, as Excel for Mac's "CSV (Macintosh)" ends lines in "\r".
+std::string with_line_ends(std::string text, const std::string& end) {
+    std::string out;
+    for (size_t at = 0; at < text.size(); ++at) {
+        if (text[at] == '\r' && at + 1 < text.size() && text[at + 1] == '\n') ++at;
+        out += text[at] == '\n' || text[at] == '\r' ? end : std::string(1, text[at]);
+    }
+    return out;
+}
+
 TEST(Sheet, excel_layout) {
-    Sheet sheet;
-    std::string error;
-    ASSERT_TRUE(read(excel_sheet, sheet, error)) << error;
-    EXPECT_EQ(sheet.header, (std::vector<std::string>{"Sample_Name", "Sample_Group", "Age", "Sex", "Note"}));
-    ASSERT_EQ(sheet.rows.size(), 3u);
-    EXPECT_EQ(sheet.rows[0].cells[4], "Smith, J.");
-    EXPECT_EQ(sheet.rows[2].line, 5u);
-    EXPECT_EQ(sheet.rows[2].cells.size(), 5u);  // the short row padded
+    for (const std::string end : {"\r\n", "\r", "\n"}) {
+        Sheet sheet;
+        std::string error;
+        ASSERT_TRUE(read(with_line_ends(excel_sheet, end), sheet, error)) << error;
+        EXPECT_EQ(sheet.header, (std::vector<std::string>{"Sample_Name", "Sample_Group", "Age", "Sex", "Note"}));
+        ASSERT_EQ(sheet.rows.size(), 3u);
+        EXPECT_EQ(sheet.rows[0].cells[4], "Smith, J.");
+        EXPECT_EQ(sheet.rows[2].line, 5u);
+        EXPECT_EQ(sheet.rows[2].cells.size(), 5u);  // the short row padded
+    }
 }
 
 TEST(Sheet, illumina_blocks_before_data) {
