@@ -182,6 +182,8 @@ int manifest_command(const std::vector<std::string>& args) {
         return messages.fail(error);
     if (counts.without_position > 0)
         messages.say("note: " + plural(counts.without_position, "probe") + " without chromosome or position left out");
+    if (counts.repeated > 0)
+        messages.say("note: " + plural(counts.repeated, "row") + " repeating an earlier probe's identical record left out");
     messages.say("wrote " + plural(counts.probes, "probe") + " to " + line.get("--out"));
     return 0;
 }
