@@ -108,8 +108,10 @@ std::string notes(const Report_content& c) {
     const Probe_summary& s = *c.summary;
     std::string out;
     if (s.thresholded)
-        out += "<p class=\"note\">This probe table lists only the probes that passed cimbrel's p-value or FDR "
-               "thresholds, not every tested probe: \xce\xbb, the QQ plot and the histogram cover only the " +
+        out += "<p class=\"note\">No p-value in this probe table reaches " + general(thresholded_below) +
+               " (the largest is " + general(s.sorted_p.back()) + "), so it lists only the probes that passed "
+               "cimbrel's p-value or FDR thresholds, not every tested probe: \xce\xbb, the QQ plot and the histogram "
+               "cover only the " +
                group_digits(s.tested) +
                " listed probes and say little about the study as a whole. Run cimbrel with "
                "<code>-p 1.01 -q 1.01</code> for a table of every tested probe.</p>\n";
