@@ -132,7 +132,7 @@ std::string header(const Report_content& c) {
     out += file_line("Probe table", o.probe_table, group_digits(s.rows) + " rows");
     if (c.r1) out += file_line("Predefined regions (r1)", o.r1, region_counts(*c.r1, s.q));
     if (c.r2) out += file_line("Arbitrary regions (r2)", o.r2, region_counts(*c.r2, s.q));
-    out += fact("Tested probes", group_digits(s.tested));
+    out += fact("Tested probes listed", group_digits(s.tested));  // the study may have tested more
     out += fact("Significant probes (" + fdr_text(s.q) + ")", group_digits(s.significant));
     out += fact("Groups", group_list(*c.probes));
     char lambda[64];
