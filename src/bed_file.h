@@ -1,6 +1,13 @@
 // Genome annotation: probe positions (Point), genomic regions (Bed, half-open
 // [start, end) in the coordinates of the annotation file), the readers of the
 // probe annotation and region files, and the probe-to-region mapping.
+//
+// Coordinates: a region holds the probes with start <= loc < end, in the
+// numbering of the annotation's positions. The vendor's MAPINFO counts bases
+// from 1, so a region file for such an annotation gives start = the first
+// base counted from 1 and end = one past the last; UCSC's and BED files,
+// which count from 0, need 1 added to both (cimbrel-import islands does so).
+// The region reader takes the numbers as written.
 #ifndef CIMBREL_BED_FILE_H
 #define CIMBREL_BED_FILE_H
 

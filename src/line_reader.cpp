@@ -62,10 +62,32 @@ bool Line_reader::refill() {
     return true;
 }
 
+// take_line with "\r" as a line end of its own. A "\r" as the last byte read
+// so far ends a line only once the next byte shows it is not followed by
+// "\n" (or the file ends), so scanned_ stops on it.
+bool Line_reader::take_cr_line(std::string_view& line) {
+    const char* base = buffer_.data();
+    const char* from = base + scanned_;
+    const char* newline = static_cast<const char*>(memchr(from, '\n', end_ - scanned_));
+    const char* limit = newline != nullptr ? newline : base + end_;
+    const char* cr = static_cast<const char*>(memchr(from, '\r', static_cast<size_t>(limit - from)));
+    const char* stop = nullptr;
+    if (cr != nullptr && cr + 1 < limit) stop = cr + 1;  // a lone "\r"
+    else if (newline != nullptr) stop = newline + 1;    // "\n" or "\r\n"
+    if (stop == nullptr) {
+        scanned_ = cr != nullptr ? static_cast<size_t>(cr - base) : end_;
+        return false;
+    }
+    const size_t at = static_cast<size_t>(stop - base);
+    line = std::string_view(base + begin_, at - begin_);
+    begin_ = scanned_ = at;
+    return true;
+}
+
 bool Line_reader::next_slow(std::string_view& line) {
     for (;;) {
         if (take_line(line)) return true;
-        scanned_ = end_;
+        if (!cr_ends_) scanned_ = end_;
         if (!at_end_ && refill()) continue;
         if (failed_ || begin_ == end_) return false;
         line = std::string_view(buffer_.data() + begin_, end_ - begin_);  // last line, no line end

@@ -17,7 +17,9 @@
 
 // Whole lines of a text file, plain or gzip-compressed (see input_file.h),
 // read in large blocks. A line is returned with its line end ("\n"; the last
-// line of a file may have none) and stays valid until the next call.
+// line of a file may have none) and stays valid until the next call. With
+// cr_line_ends(true), a lone "\r" (old Mac OS, Excel's "CSV (Macintosh)")
+// ends a line too and is returned as its line end; "\r\n" stays one line end.
 class Line_reader {
 public:
     Line_reader() = default;
@@ -30,6 +32,8 @@ public:
     // Reads the size bytes at data (kept by the caller) as a file.
     void open_memory(const char* data, size_t size);
     bool is_open() const { return input_.is_open(); }
+    // Also take a lone "\r" as a line end (off by default: cimbrel's own files end lines in "\n").
+    void cr_line_ends(bool on) { cr_ends_ = on; }
     // Next line; false at the end of the file and after an error.
     bool next(std::string_view& line) { return take_line(line) || next_slow(line); }
     // After next() returned false: true when reading stopped on an error
@@ -45,9 +49,11 @@ private:
     void reset();
     bool refill();
     bool next_slow(std::string_view& line);
+    bool take_cr_line(std::string_view& line);
     // The next whole line already in the buffer, if there is one.
     bool take_line(std::string_view& line) {
         if (scanned_ >= end_) return false;
+        if (cr_ends_) return take_cr_line(line);
         const char* base = buffer_.data();
         const void* found = memchr(base + scanned_, '\n', end_ - scanned_);
         if (found == nullptr) return false;
@@ -64,6 +70,7 @@ private:
     size_t scanned_ = 0;        // [begin_, scanned_) holds no line end
     bool at_end_ = false;
     bool failed_ = false;
+    bool cr_ends_ = false;
 };
 
 // Reads the whole file to check that it can be read to its end; false, with

@@ -193,6 +193,51 @@ TEST(line_reader, reads_whole_lines_of_any_length_with_their_line_ends) {
     EXPECT_FALSE(reader.next(line));
 }
 
+// Lines of text split by hand at "\n", "\r\n" and a lone "\r", each kept with its end.
+std::vector<std::string> split_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t begin = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        if (text[i] != '\n' && text[i] != '\r') continue;
+        lines.push_back(text.substr(begin, i + 1 - begin));
+        begin = i + 1;
+    }
+    if (begin < text.size()) lines.push_back(text.substr(begin));
+    return lines;
+}
+
+std::vector<std::string> read_lines(const std::string& text) {
+    Line_reader reader;
+    reader.cr_line_ends(true);
+    reader.open_memory(text.data(), text.size());
+    std::vector<std::string> lines;
+    std::string_view line;
+    while (reader.next(line)) lines.emplace_back(line);
+    return lines;
+}
+
+TEST(line_reader, lone_carriage_returns_end_lines_when_asked) {
+    // Random line lengths and ends over three read blocks, and a "\r" as the
+    // last byte of the first block, followed by "\n" or by text.
+    std::mt19937 random(11);
+    const char* ends[] = {"\n", "\r\n", "\r"};
+    std::string mixed;
+    while (mixed.size() < 3u << 20) mixed += std::string(random() % 300, 'a') + ends[random() % 3];
+    mixed += "last";
+    EXPECT_EQ(read_lines(mixed), split_lines(mixed));
+    for (const char* next : {"\n", "x\r"}) {
+        const std::string text = std::string((1u << 20) - 1, 'b') + "\r" + next + "\r";
+        EXPECT_EQ(read_lines(text), split_lines(text)) << next;
+    }
+    // Off, a lone "\r" stays inside the line.
+    Line_reader reader;
+    reader.open_memory("a\rb\n", 4);
+    std::string_view line;
+    ASSERT_TRUE(reader.next(line));
+    EXPECT_EQ(line, "a\rb\n");
+}
+
 TEST(line_reader, directory_or_missing_file_cannot_be_opened) {
     Temp_dir dir;
     Line_reader reader;

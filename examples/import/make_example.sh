@@ -60,6 +60,7 @@ matrix | gzip -n -9 > "$here/matrix_processed.txt.gz"
 } | gzip -n -9 > "$here/HumanMethylation450_manifest.csv.gz"
 
 # UCSC's cpgIslandExt: the bin of the standard binning scheme, then the island.
+# UCSC counts from 0, the demo's region file (like the probes) from 1.
 grep -v '^#' "$demo/data/cpgIslandExt.txt" | awk -F'\t' '
   function bin(start, end,    s, e, level, offsets) {
     split("585 73 9 1 0", offsets, " ")
@@ -71,8 +72,9 @@ grep -v '^#' "$demo/data/cpgIslandExt.txt" | awk -F'\t' '
     return 0
   }
   {
-    length_ = $3 - $2; cpg = int(length_ / 12) + 7; gc = int(length_ * 0.62)
-    printf "%d\t%s\t%d\t%d\tCpG: %d\t%d\t%d\t%d\t%.1f\t%.1f\t%.2f\n", bin($2, $3), $1, $2, $3, cpg, length_, cpg, gc, 200 * cpg / length_, 100 * gc / length_, 0.85
+    start = $2 - 1; end = $3 - 1
+    length_ = end - start; cpg = int(length_ / 12) + 7; gc = int(length_ * 0.62)
+    printf "%d\t%s\t%d\t%d\tCpG: %d\t%d\t%d\t%d\t%.1f\t%.1f\t%.2f\n", bin(start, end), $1, start, end, cpg, length_, cpg, gc, 200 * cpg / length_, 100 * gc / length_, 0.85
   }' | gzip -n -9 > "$here/cpgIslandExt.txt.gz"
 
 {

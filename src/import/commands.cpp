@@ -58,18 +58,22 @@ const char* const manifest_usage =
     "usage error or a bad input (nothing is written then).\n";
 
 const char* const islands_usage =
-    "Usage: cimbrel-import islands FILE --out FILE\n"
+    "Usage: cimbrel-import islands FILE --out FILE [--layout ucsc|bed]\n"
     "\n"
     "Writes cimbrel's region file (chromosome, start, end, name) from UCSC's\n"
     "cpgIslandExt.txt (bin, chrom, chromStart, chromEnd, name, ...) or a BED file with 3 or\n"
-    "more columns, detected per file. FILE may be plain or gzip-compressed.\n"
+    "more columns, told apart by the columns of the first line. FILE may be plain or\n"
+    "gzip-compressed.\n"
     "\n"
     "  --out FILE                   region file to write, e.g. DIR/data/cpgIslandExt.txt\n"
+    "  --layout ucsc|bed            the layout of FILE, when its first line could be either\n"
     "  -h, --help                   print this help and exit\n"
     "\n"
-    "Coordinates are copied as they stand (both layouts are half-open with zero-based\n"
-    "starts); names lose their white space (\"CpG: 116\" becomes \"CpG:116\"); a BED line\n"
-    "without a name gets chrom:start-end. Exit status: 0 on success, 1 on a usage error or a\n"
+    "Both layouts count bases from 0 with the end excluded; the region file counts them\n"
+    "from 1 as the probes' positions do, so each region is written as start = chromStart + 1,\n"
+    "end = chromEnd + 1 (the same bases). Names lose their white space (\"CpG: 116\" becomes\n"
+    "\"CpG:116\"); a BED line without a name gets chrom:start-end as in the file; a line\n"
+    "repeating a region is written once. Exit status: 0 on success, 1 on a usage error or a\n"
     "bad input (nothing is written then).\n";
 
 // Reads the command line of a subcommand that takes one input and the
@@ -178,6 +182,8 @@ int manifest_command(const std::vector<std::string>& args) {
         return messages.fail(error);
     if (counts.without_position > 0)
         messages.say("note: " + plural(counts.without_position, "probe") + " without chromosome or position left out");
+    if (counts.repeated > 0)
+        messages.say("note: " + plural(counts.repeated, "row") + " repeating an earlier probe's identical record left out");
     messages.say("wrote " + plural(counts.probes, "probe") + " to " + line.get("--out"));
     return 0;
 }
@@ -185,17 +191,23 @@ int manifest_command(const std::vector<std::string>& args) {
 int islands_command(const std::vector<std::string>& args) {
     const Messages messages("cimbrel-import", "islands");
     Command_line line;
-    int status = read_arguments(messages, islands_usage, args, {"--out"}, {"--out"}, line);
+    int status = read_arguments(messages, islands_usage, args, {"--out", "--layout"}, {"--out"}, line);
     if (status >= 0) return status;
     Island_layout layout = Island_layout::unknown;
-    size_t regions = 0;
+    const std::string given = line.get("--layout");
+    if (given == "ucsc") layout = Island_layout::ucsc;
+    else if (given == "bed") layout = Island_layout::bed;
+    else if (line.has("--layout")) return messages.usage_error("--layout must be ucsc or bed, not \"" + given + "\"");
+    Island_counts counts;
     std::string error;
     if (!check_not_input(line.get("--out"), line.inputs, error) ||
-        !import_islands(line.inputs[0], line.get("--out"), layout, regions, error))
+        !import_islands(line.inputs[0], line.get("--out"), layout, counts, error))
         return messages.fail(error);
-    messages.say("wrote " + plural(regions, "region") + " (" +
+    if (counts.repeated > 0)
+        messages.say("note: " + plural(counts.repeated, "line") + " repeating a region written before, left out");
+    messages.say("wrote " + plural(counts.regions, "region") + " (" +
                  (layout == Island_layout::ucsc ? "UCSC cpgIslandExt layout" : "BED layout") + ") to " +
-                 line.get("--out"));
+                 line.get("--out") + ", 1-based: start = chromStart + 1, end = chromEnd + 1, the same bases");
     return 0;
 }
 

@@ -3,7 +3,8 @@
 // delimiter is chosen from the header line (a tab makes it TSV, otherwise
 // CSV). A quoted field spans one line only. Also the small text helpers the
 // importers share: line ends, byte-order mark, trimming, white space, and
-// the check that a token is a number cimbrel reads whole.
+// the check that a token is a number cimbrel reads whole. Every importer
+// reader takes "\n", "\r\n" and a lone "\r" as line ends.
 #ifndef CIMBREL_IMPORT_DELIMITED_H
 #define CIMBREL_IMPORT_DELIMITED_H
 
@@ -25,7 +26,7 @@ char delimiter_char(Delimiter choice, std::string_view header);
 class Field_splitter {
 public:
     // False, with error() set, for an unterminated quote or text after a
-    // closing quote. The line end ("\n", "\r\n") is not part of the last field.
+    // closing quote. The line end ("\n", "\r\n", "\r") is not part of the last field.
     bool split(std::string_view line, char delimiter);
     const std::vector<std::string_view>& fields() const { return fields_; }
     const std::string& error() const { return error_; }
@@ -37,7 +38,7 @@ private:
     std::string error_;
 };
 
-// The line without its "\n" or "\r\n".
+// The line without its "\n", "\r\n" or "\r".
 std::string_view without_line_end(std::string_view line);
 // The text without a leading UTF-8 byte-order mark.
 std::string_view without_bom(std::string_view text);

@@ -1,10 +1,13 @@
 // The study design taken from the sample sheet: which column names the
 // samples, the group (or continuous) column and the covariable columns, and
 // what each sample line of the configuration will say. Names with white
-// space are written with each run of it replaced by "_". A numeric
-// covariable column stays one column (its cells copied as written); any
-// other column is categorical: with k levels (sorted byte-wise) it becomes
-// k - 1 indicator columns of 0 and 1, the first level left out.
+// space are written with each run of it replaced by "_". A covariable
+// column is categorical when one of its values is a word (neither a number
+// in any spelling, "inf" and "0x10" included, nor a missing-value marker
+// such as NA): with k levels (sorted byte-wise) it becomes k - 1 indicator
+// columns of 0 and 1, the first level left out. Any other column is numeric
+// and stays one column, its cells copied as written; each must then be a
+// finite number.
 #ifndef CIMBREL_IMPORT_DESIGN_H
 #define CIMBREL_IMPORT_DESIGN_H
 
@@ -38,8 +41,9 @@ struct Design {
 // Builds the design. False, with error "FILE:LINE: what", for a column
 // that is not in the header, an empty or repeated sample name, a sample
 // without a group or covariable value, a continuous value that is not a
-// number, or two samples whose names become the same once white space is
-// replaced.
+// number, a missing or non-finite value of a numeric covariable, two
+// samples whose names become the same once white space is replaced, two
+// covariable columns that would get one name, or a covariable given twice.
 bool build_design(const Sheet& sheet, const Design_options& options, Design& design, std::string& error);
 
 #endif

@@ -1,5 +1,7 @@
 #include "manifest.h"
 
+#include <unordered_map>
+
 #include "delimited.h"
 #include "line_reader.h"
 #include "staged_output.h"
@@ -46,11 +48,32 @@ bool take_header(const std::vector<std::string_view>& header, const std::vector<
     return true;
 }
 
-// "chrN" whether the manifest writes "N" or "chrN".
+// "chrN" whether the manifest writes "N" or "chrN"; the mitochondrial
+// genome "chrM" as UCSC and the island files name it, not "chrMT".
 std::string chromosome_name(std::string_view chr) {
-    if (chr.substr(0, 3) == "chr") return std::string(chr);
+    if (chr.substr(0, 3) == "chr") chr.remove_prefix(3);
+    if (chr == "MT") chr = "M";
     return "chr" + std::string(chr);
 }
+
+// The first line of each identifier and a hash of its record, to tell a
+// repeated row from a conflicting one.
+class Seen_probes {
+public:
+    // 1 for a new identifier, 0 for a repeat of an identical record, -1
+    // (first set to the earlier line) for a repeat with another record.
+    int add(const Annotation_record& record, size_t line, size_t& first) {
+        const size_t hash = std::hash<std::string>()(record.chr + '\t' + std::to_string(record.position) + '\t' +
+                                                      record.annotation);
+        auto [at, fresh] = seen_.emplace(record.id, std::make_pair(line, hash));
+        if (fresh) return 1;
+        first = at->second.first;
+        return at->second.second == hash ? 0 : -1;
+    }
+
+private:
+    std::unordered_map<std::string, std::pair<size_t, size_t>> seen_;
+};
 
 std::string annotation_of(const std::vector<std::string_view>& fields, const Manifest_columns& columns) {
     if (columns.island) {
@@ -117,6 +140,7 @@ bool find_header(Line_reader& reader, Field_splitter& splitter, char& delimiter,
 bool read_manifest(Line_reader& reader, const std::string& file, const std::vector<std::string>& ann_columns,
                    const std::function<void(const Annotation_record&)>& sink, Manifest_counts& counts,
                    std::string& error) {
+    reader.cr_line_ends(true);
     Field_splitter splitter;
     char delimiter = ',';
     size_t number = 0;
@@ -132,6 +156,8 @@ bool read_manifest(Line_reader& reader, const std::string& file, const std::vect
     }
     std::string_view line;
     Annotation_record record;
+    Seen_probes seen;
+    size_t first = 0;
     while (reader.next(line)) {
         ++number;
         if (is_blank(line)) continue;
@@ -148,10 +174,24 @@ bool read_manifest(Line_reader& reader, const std::string& file, const std::vect
             ++counts.without_position;
             continue;
         }
+        got = seen.add(record, number, first);
+        if (got < 0) {
+            error = at_line(file, number, "IlmnID \"" + record.id + "\" appears again (first on line " +
+                                              std::to_string(first) + ") with another chromosome, position or annotation");
+            return false;
+        }
+        if (got == 0) {
+            ++counts.repeated;
+            continue;
+        }
         ++counts.probes;
         sink(record);
     }
-    return !read_failed(reader, file, error);
+    if (read_failed(reader, file, error)) return false;
+    if (counts.probes == 0)
+        error = file + ": no probe with a chromosome and position" +
+                (counts.without_position > 0 ? " (" + plural(counts.without_position, "probe") + " without)" : "");
+    return counts.probes > 0;
 }
 
 bool import_manifest(const std::string& path, const std::string& out, const std::vector<std::string>& ann_columns,

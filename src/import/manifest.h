@@ -5,7 +5,8 @@
 // table (header row with IlmnID, then the probes) reads the same.
 // Read into the records of cimbrel's probe annotation file: identifier =
 // IlmnID as written (EPIC v2 keeps its suffix, cg00000029_TC21), chromosome
-// always "chrN" (450K writes "1", later manifests "chr1"), position =
+// always "chrN" (450K writes "1", later manifests "chr1"; the
+// mitochondrial "MT" is written "chrM", as UCSC names it), position =
 // MAPINFO, annotation = the island relation (empty: "OpenSea") or chosen
 // columns joined by "|" (empty cells as "."); white space inside an
 // annotation becomes "_".
@@ -32,14 +33,18 @@ struct Annotation_record {
 struct Manifest_counts {
     size_t probes = 0;            // records handed out
     size_t without_position = 0;  // probes without chromosome or position, left out
+    size_t repeated = 0;          // rows repeating an earlier probe's identical record, left out
 };
 
 // Reads the manifest and calls sink with each probe's record, in file
-// order. ann_columns empty: the island relation is the annotation. False,
-// with error "FILE:LINE: what", when there is no header row with IlmnID, a
-// needed column is missing, a row has more fields than the header or too
-// few to reach a needed column, an identifier is empty or holds white
-// space, MAPINFO is not a whole number, or on a read or decompression error.
+// order, each identifier once (a row repeating an identical record is
+// counted, not handed out). ann_columns empty: the island relation is the
+// annotation. False, with error "FILE:LINE: what", when there is no header
+// row with IlmnID, a needed column is missing, a row has more fields than
+// the header or too few to reach a needed column, an identifier is empty or
+// holds white space, MAPINFO is not a whole number, an identifier appears
+// again with another record, no probe has a chromosome and position, or on
+// a read or decompression error.
 bool read_manifest(Line_reader& reader, const std::string& file, const std::vector<std::string>& ann_columns,
                    const std::function<void(const Annotation_record&)>& sink, Manifest_counts& counts,
                    std::string& error);

@@ -17,6 +17,11 @@ bool is_detection_column(std::string_view header) {
 
 }  // namespace
 
+Matrix_reader::Matrix_reader(Line_reader& reader, std::string file, Delimiter delimiter)
+    : reader_(reader), file_(std::move(file)), delimiter_(delimiter) {
+    reader_.cr_line_ends(true);
+}
+
 // The next line that is not blank and not a series-matrix "!" line; false at the end.
 bool Matrix_reader::next_line(std::string_view& line, std::string& error) {
     while (reader_.next(line)) {

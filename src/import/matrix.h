@@ -28,8 +28,7 @@ struct Matrix_sample {
 class Matrix_reader {
 public:
     // reader must be open; file names the input in messages.
-    Matrix_reader(Line_reader& reader, std::string file, Delimiter delimiter)
-        : reader_(reader), file_(std::move(file)), delimiter_(delimiter) {}
+    Matrix_reader(Line_reader& reader, std::string file, Delimiter delimiter);
 
     // Reads the header. False, with error "FILE:LINE: what", when there is
     // none, it names no sample, a sample name is empty or repeated, a

@@ -5,6 +5,7 @@
 
 bool read_probe_list(Line_reader& reader, const std::string& file, std::unordered_set<std::string>& ids,
                      std::string& error) {
+    reader.cr_line_ends(true);
     std::string_view line;
     bool first = true;
     while (reader.next(line)) {

@@ -67,6 +67,7 @@ bool take_row(const std::vector<std::string_view>& fields, size_t line, Sheet& s
 bool read_sheet(Line_reader& reader, const std::string& file, Sheet& sheet, std::string& error) {
     sheet = Sheet();
     sheet.file = file;
+    reader.cr_line_ends(true);
     Field_splitter splitter;
     std::string_view line;
     size_t number = 0;

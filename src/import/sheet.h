@@ -1,5 +1,6 @@
 // The sample sheet: a CSV or TSV table with a header row, as Excel saves it
-// (UTF-8 byte-order mark, CRLF line ends, quoted fields) or as Illumina's
+// (UTF-8 byte-order mark, CRLF line ends or CR alone as Excel for Mac
+// writes them, quoted fields) or as Illumina's
 // SampleSheet.csv holds it (bracketed blocks such as [Header], the table
 // after the [Data] line). Cells are trimmed; blank rows and rows of empty
 // cells are skipped; a row shorter than the header is padded with empty

@@ -108,8 +108,10 @@ std::string notes(const Report_content& c) {
     const Probe_summary& s = *c.summary;
     std::string out;
     if (s.thresholded)
-        out += "<p class=\"note\">This probe table lists only the probes that passed cimbrel's p-value or FDR "
-               "thresholds, not every tested probe: \xce\xbb, the QQ plot and the histogram cover only the " +
+        out += "<p class=\"note\">No p-value in this probe table reaches " + general(thresholded_below) +
+               " (the largest is " + general(s.sorted_p.back()) + "), so it lists only the probes that passed "
+               "cimbrel's p-value or FDR thresholds, not every tested probe: \xce\xbb, the QQ plot and the histogram "
+               "cover only the " +
                group_digits(s.tested) +
                " listed probes and say little about the study as a whole. Run cimbrel with "
                "<code>-p 1.01 -q 1.01</code> for a table of every tested probe.</p>\n";
@@ -130,7 +132,7 @@ std::string header(const Report_content& c) {
     out += file_line("Probe table", o.probe_table, group_digits(s.rows) + " rows");
     if (c.r1) out += file_line("Predefined regions (r1)", o.r1, region_counts(*c.r1, s.q));
     if (c.r2) out += file_line("Arbitrary regions (r2)", o.r2, region_counts(*c.r2, s.q));
-    out += fact("Tested probes", group_digits(s.tested));
+    out += fact("Tested probes listed", group_digits(s.tested));  // the study may have tested more
     out += fact("Significant probes (" + fdr_text(s.q) + ")", group_digits(s.significant));
     out += fact("Groups", group_list(*c.probes));
     char lambda[64];

@@ -1,9 +1,11 @@
 #include "stats.h"
 
+#include <cfloat>
 #include <cmath>
 #include <limits>
 
 #include <gsl/gsl_cdf.h>
+#include <gsl/gsl_sf_erf.h>
 
 namespace {
 
@@ -61,15 +63,37 @@ double largest_significant_p(const std::vector<Probe_row>& rows, double q) {
 // gsl_cdf_chisq_Pinv(0.5, 1) is off by 2e-15 relative.
 double chisq1_median() { return 0.45493642311957283; }
 
+// The standard normal's upper quantile z at a tail probability whose log is
+// log_tail, by Newton's method on log Q(z) (log Q falls with slope −φ/Q),
+// for tails below the normal double range.
+double normal_upper_quantile_of_log(double log_tail) {
+    double z = std::sqrt(-2.0 * log_tail);
+    for (int step = 0; step < 100; ++step) {
+        const double log_q = gsl_sf_log_erfc(z / M_SQRT2) - M_LN2;
+        const double log_density = -0.5 * z * z - 0.5 * std::log(2.0 * M_PI);
+        const double change = (log_q - log_tail) * std::exp(log_q - log_density);
+        z += change;
+        if (std::fabs(change) <= 1e-15 * z) break;
+    }
+    return z;
+}
+
+double chisq1_upper_quantile(double p) {
+    // p/2 below the normal double range loses digits, and the smallest p gives 0.
+    const double z = 0.5 * p >= DBL_MIN || p <= 0.0 ? gsl_cdf_ugaussian_Qinv(0.5 * p)
+                                                   : normal_upper_quantile_of_log(std::log(p) - M_LN2);
+    return z * z;
+}
+
 double genomic_inflation(std::vector<double> pvalues) {
     const size_t n = pvalues.size();
     if (n == 0) return std::nan("");
     auto upper = pvalues.begin() + static_cast<std::ptrdiff_t>(n / 2);
     std::nth_element(pvalues.begin(), upper, pvalues.end());
-    double median = gsl_cdf_chisq_Qinv(*upper, 1.0);
+    double median = chisq1_upper_quantile(*upper);
     if (n % 2 == 0) {
         double lower = *std::max_element(pvalues.begin(), upper);
-        median = 0.5 * (median + gsl_cdf_chisq_Qinv(lower, 1.0));
+        median = 0.5 * (median + chisq1_upper_quantile(lower));
     }
     return median / chisq1_median();
 }
@@ -114,11 +138,10 @@ std::vector<Band_point> qq_band(size_t n, size_t points) {
 bool looks_thresholded(const std::vector<double>& sorted_p, double fdr_of_smallest) {
     if (sorted_p.empty()) return false;
     const double smallest = sorted_p.front(), n = static_cast<double>(sorted_p.size());
-    if (smallest > 0.0 && fdr_of_smallest < 1.0) {
-        // Both numbers carry six significant digits: allow for their rounding.
-        return fdr_of_smallest / smallest > n * (1.0 + 1e-4) + 1.0;
-    }
-    return sorted_p.back() < 0.5;
+    // Both numbers carry six significant digits: allow for their rounding.
+    if (smallest > 0.0 && fdr_of_smallest < 1.0 && fdr_of_smallest / smallest <= n * (1.0 + 1e-4) + 1.0)
+        return false;  // every probe the FDR counts is listed
+    return sorted_p.back() < thresholded_below;
 }
 
 Probe_summary summarize(const Probe_table& table, double q) {

@@ -20,8 +20,13 @@
 // 0.454936423119572….
 double chisq1_median();
 
-// λ = median over p of the upper-tail χ²₁ quantile of p (GSL's
-// gsl_cdf_chisq_Qinv), divided by chisq1_median(). The quantile falls as p
+// Upper-tail quantile of χ²₁ at p: the square of the standard normal's
+// upper quantile at p/2, accurate down to the smallest double p, where
+// GSL's gsl_cdf_chisq_Qinv drifts below p = 1e-50. Infinite for p = 0.
+double chisq1_upper_quantile(double p);
+
+// λ = median over p of chisq1_upper_quantile(p), divided by
+// chisq1_median(). The quantile falls as p
 // rises, so the median quantile is the quantile of the median p (for an even
 // count, the mean of the quantiles of the two middle p-values): two quantiles
 // instead of one per p-value, the same value. p = 0 gives an infinite
@@ -63,19 +68,26 @@ struct Probe_summary {
     double q = 0.05;
     double lambda = 0.0;
     double p_cut = 0.0;            // largest p of a significant row; NaN when none
-    bool thresholded = false;      // the table lists only part of the tested probes
+    bool thresholded = false;      // the table shows that it lists only part of the tested probes
     std::vector<double> sorted_p;  // tested p-values, ascending
 };
 
 // Summary of table at FDR level q. Call only for a table with tested rows.
 Probe_summary summarize(const Probe_table& table, double q);
 
-// True when the table cannot hold every tested probe of its study. cimbrel's
-// FDR of the smallest of m p-values is min(1, m·p), so FDR/p at that row
-// gives the number of tested probes; a step-up FDR would give at most m,
-// still a lower bound. When that row cannot tell (FDR capped at 1, or p = 0),
-// a table whose largest p-value is below 0.5 is taken as cut by a p or FDR
-// threshold: every real study has p-values near 1.
+// Largest listed p-value below which a table is taken as cut by cimbrel's
+// p-value or FDR threshold (an FDR is never below its p-value, so an FDR
+// threshold cuts the p-values too).
+constexpr double thresholded_below = 0.5;
+
+// True when the table shows that it lists only part of the tested probes:
+// its largest p-value is below thresholded_below, where the p-values of a
+// whole study reach close to 1. The number of rows is no guide: cimbrel's
+// FDR counts every tested probe, also those a full table leaves out (probes
+// without annotation, for one), so FDR/p at the smallest
+// p-value (min(1, m·p) for m tested probes) may exceed the row count of a
+// full table. It only settles the other way: FDR/p up to the row count
+// means every tested probe is listed.
 bool looks_thresholded(const std::vector<double>& sorted_p, double fdr_of_smallest);
 
 // Rows with FDR <= q among the tested rows of a region table.

@@ -184,23 +184,39 @@ Line_span keep_line(std::string& text, std::string_view line) {
     return span;
 }
 
-bool find_probe_columns(const Header& header, const Tsv_input& input, Probe_columns& columns,
-                        std::vector<std::string>& groups, std::string& error) {
-    if (!header.find("ID", columns.id, input, error) || !header.find("Pvalue", columns.p, input, error) ||
-        !header.find("FDR", columns.fdr, input, error) || !header.find("Range", columns.range, input, error) ||
-        !header.find("CHR", columns.chr, input, error) || !header.find("LOC", columns.loc, input, error) ||
-        !header.find("ANN", columns.ann, input, error))
+// The fixed columns stand where cimbrel writes them, the first four and the
+// last three, so that a group may carry any name, "ID" or "CHR" included.
+// "" when names is a probe table's header, otherwise what is wrong with it.
+std::string probe_header_fault(const std::vector<std::string>& names) {
+    static const char* const first[] = {"ID", "Pvalue", "FDR", "Range"};
+    static const char* const last[] = {"CHR", "LOC", "ANN"};
+    const size_t n = names.size();
+    if (n < 7) return std::to_string(n) + " columns, too few for a probe table's header";
+    auto misplaced = [&](size_t i, const char* name) {
+        return "column " + std::to_string(i + 1) + " is " + quoted(names[i]) + ", expected " + quoted(name);
+    };
+    for (size_t i = 0; i < 4; ++i)
+        if (names[i] != first[i]) return misplaced(i, first[i]);
+    for (size_t i = 0; i < 3; ++i)
+        if (names[n - 3 + i] != last[i]) return misplaced(n - 3 + i, last[i]);
+    return "";
+}
+
+bool find_probe_columns(Tsv_input& input, Probe_columns& columns, std::vector<std::string>& groups,
+                        std::string& error) {
+    std::vector<std::string> names;
+    if (!input.header(names, probe_header, error)) return false;
+    const std::string fault = probe_header_fault(names);
+    if (!fault.empty()) {
+        error = input.where() + ": " + fault + " (a probe table's header is " + probe_header + ")";
         return false;
-    const auto& names = header.names();
-    const size_t fixed[] = {columns.id, columns.p, columns.fdr, columns.range, columns.chr, columns.loc, columns.ann};
-    for (size_t i = 0; i < names.size(); ++i) {
-        bool is_fixed = false;
-        for (size_t f : fixed) is_fixed = is_fixed || f == i;
-        if (is_fixed) continue;
+    }
+    const size_t n = names.size();
+    columns = Probe_columns{0, 1, 2, 3, n - 3, n - 2, n - 1, {}, n};
+    for (size_t i = 4; i + 3 < n; ++i) {
         columns.groups.push_back(i);
         groups.push_back(names[i]);
     }
-    columns.count = names.size();
     return true;
 }
 
@@ -247,6 +263,11 @@ bool read_region_row(const std::vector<std::string_view>& fields, const Tsv_inpu
         !read_probability(fields[c.p], "PVALUE", input, row.p, error) ||
         !read_probability(fields[c.fdr], "FDR", input, row.fdr, error))
         return false;
+    if (row.start > row.end) {
+        error = input.where() + ": START " + std::string(fields[c.start]) + " lies after END " +
+                std::string(fields[c.end]);
+        return false;
+    }
     row.line = keep_line(table.text, input.line());
     table.rows.push_back(row);
     return true;
@@ -276,10 +297,7 @@ bool read_probe_table(const std::string& path, Probe_table& table, std::string& 
     table = Probe_table();
     table.path = path;
     Tsv_input input;
-    Header header;
-    if (!input.open(path, error) || !header.read(input, probe_header, error) ||
-        !find_probe_columns(header, input, table.columns, table.groups, error))
-        return false;
+    if (!input.open(path, error) || !find_probe_columns(input, table.columns, table.groups, error)) return false;
     Chromosome_index chromosomes(table.chromosomes);
     std::vector<std::string_view> fields;
     while (input.row(fields, error))

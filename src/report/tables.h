@@ -1,12 +1,14 @@
 // Readers of the result tables that cimbrel writes, for the report.
 //
 // Probe table: tab-separated, header `ID Pvalue FDR Range <group…> CHR LOC
-// ANN`; the group columns are the header names that are none of the seven
-// fixed ones, in header order. Region tables (r1, r2): header `CHR START END
-// NAME PVALUE FDR PROBE ANNOTATION`; NAME may be empty, PROBE is a comma list
-// with a trailing comma. Columns are found by header name, so their order is
-// free and a missing one is named in the error. Plain or gzip input (through
-// Line_reader); lines may end in CRLF; blank lines are skipped.
+// ANN`; the fixed columns are taken by position (the first four and the last
+// three, as cimbrel writes them), the group columns are those between, in
+// header order, whatever their names. Region tables (r1, r2): header `CHR
+// START END NAME PVALUE FDR PROBE ANNOTATION`; NAME may be empty, PROBE is a
+// comma list with a trailing comma; START is not after END. Their columns
+// are found by header name, so their order is free and a missing one is
+// named in the error. Plain or gzip input (through Line_reader); lines may
+// end in CRLF; blank lines are skipped.
 //
 // A p-value above 1 marks an untested row (cimbrel uses 2.0); such rows are
 // kept but take no part in the statistics. Range and group means may be "-"
@@ -81,14 +83,15 @@ struct Region_table {
 };
 
 // Read the probe table at path into table. False on a file that cannot be
-// opened or read to its end, a header without one of the fixed columns, a
+// opened or read to its end, a header without the fixed columns in place, a
 // row with the wrong number of fields or a field that is not what its column
 // holds, and a table without rows; error then holds "FILE:LINE: what is
 // wrong" (or "FILE: ..." when no line is concerned).
 bool read_probe_table(const std::string& path, Probe_table& table, std::string& error);
 
 // The same for a region table; a table with a header and no rows is valid
-// (cimbrel writes one when no region passed its thresholds).
+// (cimbrel writes one when no region passed its thresholds), a row whose
+// START lies after its END is not.
 bool read_region_table(const std::string& path, Region_table& table, std::string& error);
 
 // Field number `column` (0-based) of a tab-separated line; empty when the line

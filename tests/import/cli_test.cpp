@@ -54,6 +54,7 @@ TEST(Import_cli, usage_errors_exit_1) {
          "cannot be combined"},
         {{"manifest", "--out", "x"}, "cimbrel-import manifest: no input file given"},
         {{"islands", "a.txt", "--out"}, "cimbrel-import islands: option --out needs a value"},
+        {{"islands", "a.txt", "--out", "r.txt", "--layout", "gff"}, "--layout must be ucsc or bed, not \"gff\""},
     };
     for (const Case& c : cases) {
         Run_result run = import(c.args);

@@ -72,6 +72,34 @@ TEST(Manifest, failures_name_file_and_line) {
     EXPECT_EQ(read(header + ",1,5,\n"), "error: manifest.csv:2: row has no IlmnID");
 }
 
+// Rows that were written wrongly or silently: old Mac line ends, repeated
+// identifiers, a manifest without a usable probe, the mitochondrial genome.
+TEST(Manifest, hostile_inputs) {
+    const std::string header = "IlmnID,CHR,MAPINFO,Relation_to_UCSC_CpG_Island\n";
+    const struct {
+        std::string text;
+        std::string expected;
+    } cases[] = {
+        {"IlmnID,CHR,MAPINFO,Relation_to_UCSC_CpG_Island\rcg1,1,5,Island\rcg2,2,6,\r", "cg1 chr1 5 Island\ncg2 chr2 6 OpenSea\n"},
+        {header + "cg1,1,5,Island\ncg2,2,6,\ncg1,1,5,Island\n", "cg1 chr1 5 Island\ncg2 chr2 6 OpenSea\n(1 repeated)"},
+        {header + "cg1,1,5,Island\ncg2,2,6,\ncg1,2,5,Island\n",
+         "error: manifest.csv:4: IlmnID \"cg1\" appears again (first on line 2) with another chromosome, position or "
+         "annotation"},
+        {header + "cg1,1,5,Island\ncg1,1,5,N_Shore\n",
+         "error: manifest.csv:3: IlmnID \"cg1\" appears again (first on line 2) with another chromosome, position or "
+         "annotation"},
+        {header, "error: manifest.csv: no probe with a chromosome and position"},
+        {header + "ch.1,,,\ncg2,1,0,\n", "error: manifest.csv: no probe with a chromosome and position (2 probes without)"},
+        {header + "cg1,MT,5,\ncg2,chrMT,6,\ncg3,chrM,7,\n", "cg1 chrM 5 OpenSea\ncg2 chrM 6 OpenSea\ncg3 chrM 7 OpenSea\n"},
+    };
+    for (const auto& c : cases) {
+        Manifest_counts counts;
+        std::string got = read(c.text, {}, &counts);
+        if (counts.repeated > 0) got += "(" + std::to_string(counts.repeated) + " repeated)";
+        EXPECT_EQ(got, c.expected) << c.text;
+    }
+}
+
 TEST(Manifest, gzip_file_to_annotation_file) {
     Temp_dir dir;
     write_text(dir.file("m.csv.gz"), gzip_text(manifest_450k, 64));

@@ -20,20 +20,22 @@ struct Matrix_text {
 };
 
 TEST(Matrix_reader, minfi_csv) {
-    Matrix_text m("\"\",\"S1\",\"S2\"\n\"cg01\",0.5,NA\n\"cg02\",\"0.25\",0.75\n");
-    std::string error;
-    ASSERT_TRUE(m.reader.read_header(error)) << error;
-    ASSERT_EQ(m.reader.samples().size(), 2u);
-    EXPECT_FALSE(m.reader.interleaved());
-    EXPECT_EQ(m.reader.samples()[1].name, "S2");
-    ASSERT_EQ(m.reader.next(error), 1);
-    EXPECT_EQ(m.reader.id(), "cg01");
-    EXPECT_EQ(m.reader.field(2), "NA");
-    ASSERT_EQ(m.reader.next(error), 1);
-    EXPECT_EQ(m.reader.field(1), "0.25");
-    EXPECT_EQ(m.reader.line(), 3u);
-    EXPECT_EQ(m.reader.next(error), 0);
-    EXPECT_TRUE(error.empty());
+    for (const char* end : {"\n", "\r"}) {  // "\r": old Mac line ends
+        Matrix_text m(std::string("\"\",\"S1\",\"S2\"") + end + "\"cg01\",0.5,NA" + end + "\"cg02\",\"0.25\",0.75" + end);
+        std::string error;
+        ASSERT_TRUE(m.reader.read_header(error)) << error;
+        ASSERT_EQ(m.reader.samples().size(), 2u);
+        EXPECT_FALSE(m.reader.interleaved());
+        EXPECT_EQ(m.reader.samples()[1].name, "S2");
+        ASSERT_EQ(m.reader.next(error), 1);
+        EXPECT_EQ(m.reader.id(), "cg01");
+        EXPECT_EQ(m.reader.field(2), "NA");
+        ASSERT_EQ(m.reader.next(error), 1);
+        EXPECT_EQ(m.reader.field(1), "0.25");
+        EXPECT_EQ(m.reader.line(), 3u);
+        EXPECT_EQ(m.reader.next(error), 0);
+        EXPECT_TRUE(error.empty());
+    }
 }
 
 TEST(Matrix_reader, geo_processed_with_detection_columns) {

@@ -30,15 +30,27 @@ const std::string excel_sheet =
     "S03,\"Healthy  control\",47.5,F\r\n"
     ",,,,,\r\n";
 
+// The same text with every line end replaced, as Excel for Mac's "CSV (Macintosh)" ends lines in "\r".
+std::string with_line_ends(std::string text, const std::string& end) {
+    std::string out;
+    for (size_t at = 0; at < text.size(); ++at) {
+        if (text[at] == '\r' && at + 1 < text.size() && text[at + 1] == '\n') ++at;
+        out += text[at] == '\n' || text[at] == '\r' ? end : std::string(1, text[at]);
+    }
+    return out;
+}
+
 TEST(Sheet, excel_layout) {
-    Sheet sheet;
-    std::string error;
-    ASSERT_TRUE(read(excel_sheet, sheet, error)) << error;
-    EXPECT_EQ(sheet.header, (std::vector<std::string>{"Sample_Name", "Sample_Group", "Age", "Sex", "Note"}));
-    ASSERT_EQ(sheet.rows.size(), 3u);
-    EXPECT_EQ(sheet.rows[0].cells[4], "Smith, J.");
-    EXPECT_EQ(sheet.rows[2].line, 5u);
-    EXPECT_EQ(sheet.rows[2].cells.size(), 5u);  // the short row padded
+    for (const std::string end : {"\r\n", "\r", "\n"}) {
+        Sheet sheet;
+        std::string error;
+        ASSERT_TRUE(read(with_line_ends(excel_sheet, end), sheet, error)) << error;
+        EXPECT_EQ(sheet.header, (std::vector<std::string>{"Sample_Name", "Sample_Group", "Age", "Sex", "Note"}));
+        ASSERT_EQ(sheet.rows.size(), 3u);
+        EXPECT_EQ(sheet.rows[0].cells[4], "Smith, J.");
+        EXPECT_EQ(sheet.rows[2].line, 5u);
+        EXPECT_EQ(sheet.rows[2].cells.size(), 5u);  // the short row padded
+    }
 }
 
 TEST(Sheet, illumina_blocks_before_data) {
@@ -121,3 +133,38 @@ TEST(Design, missing_values_and_columns_are_errors_naming_the_sample) {
 }
 
 }  // namespace
+
+// A numeric covariable with a missing or unreadable value stays numeric and
+// is refused (as a categorical column it would take one indicator per
+// sample); levels that become one column name, and a covariable given twice,
+// are refused with the values named.
+TEST(Design, covariable_values_that_would_mislead_cimbrel) {
+    const std::string head = "Sample_Name,Sample_Group,Age,Batch\n";
+    const struct {
+        std::string rows;
+        std::vector<std::string> covariables;
+        std::string expected;  // the covariable columns, or the error
+    } cases[] = {
+        {"A,g,54,x\nB,g,NA,y\nC,h,61,x\n", {"Age"},
+         "sheet.csv:3: sample \"B\": value \"NA\" of the numeric covariable \"Age\" is missing or not a finite number"},
+        {"A,g,inf,x\nB,g,50,y\n", {"Age"}, "sheet.csv:2: sample \"A\": value \"inf\" of the numeric covariable \"Age\" "
+                                           "is missing or not a finite number"},
+        {"A,g,1e400,x\nB,g,0x10,y\n", {"Age"}, "sheet.csv:2: sample \"A\": value \"1e400\" of the numeric covariable "
+                                               "\"Age\" is missing or not a finite number"},
+        {"A,g,54,x\nB,g,old,y\nC,h,NA,x\n", {"Age"}, "Age_NA Age_old"},  // a word: categorical, as before
+        {"A,g,1,b 1\nB,g,2,b  1\nC,h,3,b\t1\nD,h,4,c\n", {"Batch"},
+         "sheet.csv:1: level \"b\t1\" of \"Batch\", level \"b  1\" of \"Batch\" and level \"b 1\" of \"Batch\" all "
+         "become the configuration column \"Batch_b_1\"; make them differ in more than white space"},
+        {"A,g,1,x\nB,g,2,y\n", {"Age", "Age"}, "covariable \"Age\" is given twice"},
+    };
+    for (const auto& c : cases) {
+        Design_options options;
+        options.covariables = c.covariables;
+        Design design;
+        std::string error;
+        std::string got;
+        if (!design_of(head + c.rows, options, design, error)) got = error;
+        else for (const std::string& name : design.covariable_names) got += (got.empty() ? "" : " ") + name;
+        EXPECT_EQ(got, c.expected) << c.rows;
+    }
+}

@@ -105,6 +105,18 @@ TEST(report_qq_band, holds_the_expected_values_and_narrows_towards_the_bulk) {
     EXPECT_NEAR(band.front().low, -std::log10(1 - std::pow(0.025, 1.0 / 1000)), 1e-6);
 }
 
+// The χ²₁ quantile of a tiny p-value, checked against the normal tail's
+// asymptotic series: Q(z) = φ(z)/z · (1 − 1/z² + 3/z⁴ − 15/z⁶ + 105/z⁸ …),
+// whose next term is below 1e-9 relative for z above 15 (p below 1e-50).
+TEST(report_lambda, exact_for_tiny_pvalues) {
+    for (double p : {1e-50, 1e-100, 1e-300, 4.46e-308, 4.44e-308, 1e-320, 5e-324}) {
+        const double z = std::sqrt(genomic_inflation({p}) * chisq1_median()), z2 = z * z;
+        const double series = 1 - 1 / z2 + 3 / (z2 * z2) - 15 / (z2 * z2 * z2) + 105 / (z2 * z2 * z2 * z2);
+        const double log_tail = -0.5 * z2 - std::log(z * std::sqrt(2 * M_PI)) + std::log(series);
+        EXPECT_NEAR(std::log(2.0) + log_tail, std::log(p), 1e-6) << p;
+    }
+}
+
 TEST(report_thresholded, detected_from_fdr_of_smallest_pvalue) {
     // cimbrel's FDR of the smallest of m p-values is m·p.
     const std::vector<double> listed = {1e-9, 1e-7, 1e-5};
@@ -115,6 +127,11 @@ TEST(report_thresholded, detected_from_fdr_of_smallest_pvalue) {
     // FDR capped at 1: the largest p-value tells.
     EXPECT_TRUE(looks_thresholded({0.01, 0.02, 0.3}, 1.0));
     EXPECT_FALSE(looks_thresholded({0.01, 0.02, 0.97}, 1.0));
+    // The FDR counts more probes than the rows (a full table leaves out probes
+    // without annotation): p-values up to near 1 show the table is full.
+    std::vector<double> most(1000);
+    for (size_t i = 0; i < most.size(); ++i) most[i] = (i + 0.5) / 1003;
+    EXPECT_FALSE(looks_thresholded(most, most[0] * 1003));
 }
 
 TEST(report_summary, untested_rows_are_left_out) {
