@@ -40,7 +40,7 @@ private:
 
 // Rows of a chunk and edge of a tile of S.
 constexpr size_t chunk_rows = 512;
-constexpr size_t tile_size = 256;
+constexpr size_t tile_size = 128;
 
 // c (m x m, row-major) += a' b for a (k x m, row stride lda) restricted to
 // the tile rows [i0, i0 + ni) and columns [j0, j0 + nj).

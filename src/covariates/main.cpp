@@ -1,28 +1,50 @@
+// cimbrel-covariates: companion program that estimates the cell composition
+// and the hidden factors of a study and writes its configuration with them
+// as more covariable columns. Messages, those of cimbrel's own reader
+// included, go to standard error as "cimbrel-covariates: ..."; exit status 0
+// on success or --help, 1 otherwise, with no output left behind.
 #include <cstdio>
-#include <cstdlib>
 #include <string>
+#include <vector>
 
+#include "messages.h"
+#include "options.h"
 #include "run.h"
+#include "time_out.h"
+
+namespace {
+
+const Messages messages("cimbrel-covariates");
+
+// The study reader's messages, line by line, with the program's prefix.
+void say_lines(const char* text, size_t length) {
+    size_t start = 0;
+    while (start < length) {
+        size_t end = start;
+        while (end < length && text[end] != '\n') ++end;
+        messages.say(std::string(text + start, end - start));
+        start = end + 1;
+    }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     Covariates_options options;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        auto next = [&]() { return std::string(argv[++i]); };
-        if (a == "--out") options.out = next();
-        else if (a == "--table") options.table = next();
-        else if (a == "--cells") options.cells = next();
-        else if (a == "--pcs") options.components = std::atoi(next().c_str());
-        else if (a == "--covariable") options.covariables = std::atoi(next().c_str());
-        else if (a == "-n") options.threads = std::atoi(next().c_str());
-        else if (a == "--continuous") options.continuous = true;
-        else if (a == "--help") return 0;
-        else options.configuration = a;
+    bool help = false, version = false;
+    std::string error;
+    if (!parse_covariates_options(std::vector<std::string>(argv + 1, argv + argc), options, help, version, error))
+        return messages.usage_error(error);
+    if (help) {
+        fputs(covariates_usage(), stdout);
+        return 0;
     }
+    if (version) return messages.version();
+    set_message_sink(say_lines);
     Covariates_report report;
-    bool ok = run_covariates(options, report);
-    for (auto& n : report.notes) fprintf(stderr, "cimbrel-covariates: %s\n", n.c_str());
-    if (!ok) { fprintf(stderr, "cimbrel-covariates: %s\n", report.error.c_str()); return 1; }
-    fprintf(stderr, "cimbrel-covariates: run %s\n", report.command.c_str());
+    const bool ok = run_covariates(options, report);
+    for (const std::string& note : report.notes) messages.say("note: " + note);
+    if (!ok) return messages.fail(report.error);
+    messages.say("run: " + report.command);
     return 0;
 }

@@ -4,14 +4,26 @@
 
 #include "line_reader.h"
 
-namespace {
-
 bool is_sample_line(std::string_view line) {
     if (!line.empty() && line[0] == '#') return false;
     for (char c : line)
         if (!is_space(c)) return true;
     return false;
 }
+
+std::vector<std::string> data_files(const std::string& configuration) {
+    std::vector<std::string> files;
+    Line_reader reader;
+    reader.open_memory(configuration.data(), configuration.size());
+    std::string_view line, file;
+    while (reader.next(line)) {
+        Line_scanner scanner(line);
+        if (is_sample_line(line) && scanner.word(file)) files.emplace_back(file);
+    }
+    return files;
+}
+
+namespace {
 
 // End of the first `count` white-space separated columns of line, or npos.
 size_t end_of_columns(std::string_view line, size_t count) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // New columns: names and values (samples x names, row-major).
@@ -12,6 +13,13 @@ struct New_columns {
     std::vector<std::string> names;
     std::vector<double> values;
 };
+
+// A configuration line that describes a sample: neither a comment ("#"
+// first) nor blank, as cimbrel's reader counts them.
+bool is_sample_line(std::string_view line);
+
+// The data files (first column) of the sample lines of a configuration text.
+std::vector<std::string> data_files(const std::string& configuration);
 
 // "%.6g", with -0 written as 0.
 std::string six_digits(double value);

@@ -9,6 +9,7 @@
 #include "outputs.h"
 #include "parameter.h"
 #include "read_file.h"
+#include "staged_output.h"
 #include "study_pass.h"
 
 namespace {
@@ -18,17 +19,17 @@ struct Matrix_deleter {
 };
 using Matrix_handle = std::unique_ptr<Data_matrix, Matrix_deleter>;
 
-bool load_reference(const Covariates_options& options, Cell_reference& reference, std::string& error) {
+// The reference file --cells names ("blood": the bundled one); "" after error.
+std::string reference_path(const Covariates_options& options, std::string& error) {
     std::string path = options.cells;
     if (options.cells == "blood") {
         path = bundled_reference_path(blood_reference);
         if (path.empty()) {
             error = std::string("the bundled blood reference ") + blood_reference +
                     " is not installed next to this program";
-            return false;
         }
     }
-    return read_cell_reference(path, reference, error);
+    return path;
 }
 
 // The whole configuration file as text (plain or gzip).
@@ -52,7 +53,9 @@ std::vector<std::string> sample_names(const Data_description& description, size_
 }
 
 std::string percent(double fraction) {
-    return six_digits(100.0 * fraction) + "%";
+    char text[32];
+    snprintf(text, sizeof text, "%.3g%%", 100.0 * fraction);
+    return text;
 }
 
 // Everything estimated, ready to be written.
@@ -143,33 +146,55 @@ std::string cimbrel_command(const Covariates_options& options, size_t added) {
     return command;
 }
 
-// Writes every file under a temporary name, then renames them all.
-bool write_outputs(const std::vector<std::pair<std::string, std::string>>& files, std::string& error) {
-    std::vector<std::string> temporary;
-    bool ok = true;
-    for (const auto& file : files) {
-        temporary.push_back(file.first + ".tmp");
-        FILE* out = fopen(temporary.back().c_str(), "wb");
-        ok = out != nullptr && fwrite(file.second.data(), 1, file.second.size(), out) == file.second.size();
-        if (out != nullptr) ok = fclose(out) == 0 && ok;
-        if (!ok) {
-            error = "cannot write " + file.first;
-            break;
+// The outputs, staged from the start (so that an output that cannot be
+// written, or that names an input, stops the run before the study is read)
+// and put in place together at the end.
+class Outputs {
+public:
+    bool open(const Covariates_options& options, const std::vector<std::string>& inputs, std::string& error) {
+        paths_ = {options.out};
+        if (!options.table.empty()) paths_.push_back(options.table);
+        for (const std::string& path : paths_) {
+            std::string temporary;
+            if (!check_not_input(path, inputs, error) || !files_.add(path, temporary, error)) return false;
+            temporaries_.push_back(temporary);
         }
+        return true;
     }
-    for (size_t k = 0; ok && k < files.size(); ++k) ok = rename(temporary[k].c_str(), files[k].first.c_str()) == 0;
-    if (!ok)
-        for (const std::string& name : temporary) remove(name.c_str());
-    return ok;
-}
+    // Writes texts[k] to output k and puts them all in place.
+    bool commit(const std::vector<std::string>& texts, std::string& error) {
+        for (size_t k = 0; k < paths_.size(); ++k) {
+            FILE* out = fopen(temporaries_[k].c_str(), "wb");
+            bool ok = out != nullptr && fwrite(texts[k].data(), 1, texts[k].size(), out) == texts[k].size();
+            if (out != nullptr) ok = fclose(out) == 0 && ok;
+            if (!ok) {
+                error = paths_[k] + ": cannot write the file";
+                return false;
+            }
+        }
+        return files_.commit(error);
+    }
+
+private:
+    Staged_files files_;
+    std::vector<std::string> paths_, temporaries_;
+};
 
 }  // namespace
 
 bool run_covariates(const Covariates_options& options, Covariates_report& report) {
     Estimates estimates;
-    if (!options.cells.empty() && !load_reference(options, estimates.reference, report.error)) return false;
+    std::vector<std::string> inputs = {options.configuration};
+    if (!options.cells.empty()) {
+        inputs.push_back(reference_path(options, report.error));
+        if (inputs.back().empty() || !read_cell_reference(inputs.back(), estimates.reference, report.error))
+            return false;
+    }
     std::string original;
     if (!read_text(options.configuration, original, report.error)) return false;
+    for (const std::string& file : data_files(original)) inputs.push_back(file);
+    Outputs outputs;
+    if (!outputs.open(options, inputs, report.error)) return false;
     Parameter parameters;
     parameters.configure_file = options.configuration;
     parameters.covariable_num = options.covariables;
@@ -190,12 +215,12 @@ bool run_covariates(const Covariates_options& options, Covariates_report& report
         report.error = options.configuration + ": " + why;
         return false;
     }
-    std::vector<std::pair<std::string, std::string>> files = {{options.out, text}};
+    std::vector<std::string> texts = {text};
     if (!options.table.empty())
-        files.emplace_back(options.table, estimate_table(sample_names(description, samples), estimates.reference.cell_types,
-                                                         estimates.cells.proportions, options.components,
-                                                         estimates.components.scores, estimates.components.fractions));
-    if (!write_outputs(files, report.error)) return false;
+        texts.push_back(estimate_table(sample_names(description, samples), estimates.reference.cell_types,
+                                       estimates.cells.proportions, options.components, estimates.components.scores,
+                                       estimates.components.fractions));
+    if (!outputs.commit(texts, report.error)) return false;
     report.command = cimbrel_command(options, columns.names.size());
     return true;
 }

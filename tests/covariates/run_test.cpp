@@ -220,3 +220,58 @@ TEST(CovariatesRun, AdjustingForCellsRemovesInflationFromACompositionDifference)
 }
 
 }  // namespace
+
+namespace {
+
+// The lines cimbrel prints, without its progress lines.
+std::vector<std::string> message_lines(const std::string& out) {
+    std::vector<std::string> lines;
+    for (size_t start = 0, end; start < out.size(); start = end + 1) {
+        end = std::min(out.find('\n', start), out.size());
+        if (end > start && out[start] != '[') lines.push_back(out.substr(start, end - start));
+    }
+    return lines;
+}
+
+TEST(CovariatesRun, RefusesWhatCannotBeEstimatedAndLeavesNothingBehind) {
+    Temp_dir dir;
+    Mixed_study study;
+    study.samples = 10;
+    study.filler_probes = 50;
+    write_mixed_study(dir.path(), study);
+    const std::string config = read_text(dir.file("config"));
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    write_text(dir.file("tiny_reference"), "A B\ncg05398700 0.1 0.9\ncg16802439 0.2 0.8\n");
+    const Case cases[] = {
+        {{"--cells", "blood", "--pcs", "2"}, "--pcs 2 asks for more components than the 10 samples leave beside the model's 8 columns"},
+        {{"--cells", "tiny_reference"}, "the reference has 2 probes in the study, fewer than 6"},
+        {{"--cells", "missing_reference"}, "cannot open reference missing_reference"},
+        {{"--pcs", "1", "--out", "config"}, "is the input"},
+        {{"--pcs", "1", "--table", "S03.txt"}, "is the input"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"config", "--covariable", "1", "--out", "new"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Run_result run = covariates(args, dir.path());
+        EXPECT_EQ(run.status, 1) << c.message;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_FALSE(file_exists(dir.file("new"))) << c.message;
+        EXPECT_EQ(read_text(dir.file("config")), config);
+    }
+    // A covariable that is not a number: refused with cimbrel's own message.
+    write_text(dir.file("config"), config.substr(0, config.rfind('\t') + 1) + "old\n");
+    const Run_result cimbrel = run_cimbrel({"-c", "config", "--covariable", "1", "--probe", "probe.ann"}, dir.path());
+    const Run_result run = covariates({"config", "--covariable", "1", "--pcs", "1", "--out", "new"}, dir.path());
+    EXPECT_EQ(run.status, 1);
+    const std::vector<std::string> expected = message_lines(cimbrel.out);
+    ASSERT_FALSE(expected.empty());
+    for (const std::string& line : expected)
+        EXPECT_NE(run.err.find("cimbrel-covariates: " + line + "\n"), std::string::npos) << line << "\n" << run.err;
+    EXPECT_FALSE(file_exists(dir.file("new")));
+    EXPECT_TRUE(run.out.empty());
+}
+
+}  // namespace
