@@ -6,14 +6,11 @@
 #include <unordered_set>
 
 #include "line_reader.h"
+#include "messages.h"
 
 namespace {
 
 bool is_separator(char c) { return c == ',' || is_space(c); }
-
-std::string at_line(const std::string& path, size_t line, const std::string& what) {
-    return path + ":" + std::to_string(line) + ": " + what;
-}
 
 bool skipped(const std::string& line) {
     for (char c : line) {

@@ -16,13 +16,14 @@ namespace {
 
 const Messages messages("cimbrel-covariates");
 
-// The study reader's messages, line by line, with the program's prefix.
+// The study reader's messages, line by line, with the program's prefix
+// (blank lines left out).
 void say_lines(const char* text, size_t length) {
     size_t start = 0;
     while (start < length) {
         size_t end = start;
         while (end < length && text[end] != '\n') ++end;
-        messages.say(std::string(text + start, end - start));
+        if (end > start) messages.say(std::string(text + start, end - start));
         start = end + 1;
     }
 }
