@@ -1,6 +1,9 @@
 #include "estimates.h"
 
+#include <algorithm>
+
 #include "composition.h"
+#include "sample_design.h"
 
 namespace {
 
@@ -17,13 +20,6 @@ void sample_problem(const Cell_reference& reference, const Reference_rows& rows,
         const double* profile = &reference.betas[rows.reference_row[k] * t];
         x.insert(x.end(), profile, profile + t);
     }
-}
-
-uint32_t group_number(const Data_description& description, uint32_t sample) {
-    const std::string group = description.sample_group.get_group(std::string(description.sample_index.name(sample)));
-    uint32_t number = 0;
-    description.group_index.find(group, number);
-    return number;
 }
 
 }  // namespace
@@ -67,27 +63,19 @@ bool estimate_cells(const Cell_reference& reference, const Reference_rows& rows,
 }
 
 size_t model_columns(const Data_matrix& matrix, const Data_description& description, size_t extra_columns) {
-    const size_t k = matrix.covariable != nullptr ? matrix.covariable->size2 : 0;
-    return (matrix.continuous != nullptr ? 2 : description.group_index.size()) + k + extra_columns;
+    return sample_layout(matrix, description).full_columns() + extra_columns;
 }
 
 std::vector<double> residual_design(const Data_matrix& matrix, const Data_description& description,
                                     const std::vector<double>& extra, size_t extra_columns, size_t& p) {
-    const size_t n = sample_count(matrix);
-    const size_t k = matrix.covariable != nullptr ? matrix.covariable->size2 : 0;
-    const size_t lead = matrix.continuous != nullptr ? 2 : description.group_index.size();
-    p = lead + k + extra_columns;
-    std::vector<double> x(n * p, 0.0);
-    for (size_t s = 0; s < n; ++s) {
+    const Sample_layout layout = sample_layout(matrix, description);
+    const size_t full = layout.full_columns();
+    p = full + extra_columns;
+    std::vector<double> x(layout.samples * p, 0.0), reduced(layout.reduced_columns());
+    for (uint32_t s = 0; s < layout.samples; ++s) {
         double* row = &x[s * p];
-        if (matrix.continuous != nullptr) {
-            row[0] = 1.0;
-            row[1] = gsl_matrix_get(matrix.continuous, s, 0);
-        } else {
-            row[group_number(description, static_cast<uint32_t>(s))] = 1.0;
-        }
-        for (size_t j = 0; j < k; ++j) row[lead + j] = gsl_matrix_get(matrix.covariable, s, j);
-        for (size_t j = 0; j < extra_columns; ++j) row[lead + k + j] = extra[s * extra_columns + j];
+        if (layout.group_of[s] < layout.groups) design_row(matrix, layout, s, reduced.data(), row);
+        std::copy(extra.begin() + s * extra_columns, extra.begin() + (s + 1) * extra_columns, row + full);
     }
     return x;
 }

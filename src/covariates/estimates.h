@@ -30,9 +30,9 @@ struct Cell_estimate {
 bool estimate_cells(const Cell_reference& reference, const Reference_rows& rows, const Reference_betas& betas,
                     const Data_description& description, Cell_estimate& estimate, std::string& error);
 
-// Columns of the residual model, samples x p, row-major: group indicators
-// (or 1 and the continuous value), the K covariables, then extra (samples x
-// extra_columns).
+// Columns of the residual model, samples x p, row-major: cimbrel's full
+// design row of each sample (the K covariables, then the group indicators,
+// or 1 and the continuous value), then extra (samples x extra_columns).
 std::vector<double> residual_design(const Data_matrix& matrix, const Data_description& description,
                                     const std::vector<double>& extra, size_t extra_columns, size_t& p);
 
