@@ -65,6 +65,7 @@ struct Options {
     bool gzip = false;    // data files gzip-compressed (<sample>.txt.gz)
     Style style = Style::plain;
     bool crlf = false;    // data lines end in CR LF, as files written on Windows do
+    std::string ids;      // identifiers to give some probes (first field of each line after a header)
 };
 
 enum class Kind : uint8_t { island, open_sea, snp };
@@ -288,6 +289,39 @@ void name_probes(Study& study, Rng& rng) {
         else
             snprintf(id, sizeof(id), "cg%08llu", static_cast<unsigned long long>(number));
         probe.id = id;
+    }
+}
+
+// The identifiers of a table with a header line (a cell reference, say):
+// the first field of every other line, quotes removed.
+std::vector<std::string> read_ids(const std::string& path) {
+    std::vector<std::string> ids;
+    FILE* in = fopen(path.c_str(), "r");
+    if (in == nullptr) return ids;
+    char line[65536];
+    for (bool header = true; fgets(line, sizeof line, in) != nullptr; header = false) {
+        if (header) continue;
+        std::string id(line, strcspn(line, " \t,\r\n"));
+        id.erase(std::remove(id.begin(), id.end(), '"'), id.end());
+        if (!id.empty()) ids.push_back(id);
+    }
+    fclose(in);
+    return ids;
+}
+
+// Gives the listed identifiers to non-SNP probes spread over the study
+// (an identifier some probe already has is skipped).
+void adopt_ids(Study& study, const std::vector<std::string>& ids) {
+    std::unordered_set<std::string> taken;
+    for (const Probe& probe : study.probes) taken.insert(probe.id);
+    const size_t step = std::max<size_t>(1, study.probes.size() / (ids.size() + 1));
+    size_t at = 0;
+    for (const std::string& id : ids) {
+        while (at < study.probes.size() && study.probes[at].kind == Kind::snp) ++at;
+        if (at >= study.probes.size()) return;
+        if (!taken.insert(id).second) continue;
+        study.probes[at].id = id;
+        at += step;
     }
 }
 
@@ -604,6 +638,8 @@ void usage() {
          "--covariables N     covariables: age, sex, then scores pc1, pc2, ... (default 1)\n"
          "--seed N            random seed (default 1); the same seed gives the same study\n"
          "--threads N         samples written in parallel (default 2); output does not depend on it\n"
+         "--ids FILE          give some probes the identifiers listed in FILE (first field of\n"
+         "                    each line after a header, as in a cell reference)\n"
          "--digits N          decimals of betas and detection p-values, 2 to 9 (default 6; plain style)\n"
          "--style S           number forms of the data files: plain (default; --digits decimals),\n"
          "                    mixed (betas with 4-8 decimals, detection p-values as decimals and\n"
@@ -642,6 +678,10 @@ bool set_option(Options& options, const std::string& word, const char* value) {
     if (word == "--out") {
         options.out = value;
         return *value != '\0';
+    }
+    if (word == "--ids") {
+        options.ids = value;
+        return !read_ids(value).empty();
     }
     if (word == "--seed") return read_count(value, 0, UINT64_MAX, options.seed);
     if (word == "--style") {
@@ -725,6 +765,7 @@ Study build_study(const Options& options) {
     for (uint32_t c = 0; c < quota.size(); ++c) lay_chromosome(study, rng, c, quota[c]);
     mark_snp_probes(study, rng);
     name_probes(study, rng);
+    if (!options.ids.empty()) adopt_ids(study, read_ids(options.ids));
     assign_effects(study, rng);
     assign_slopes(study, rng, options.covariables);
     make_samples(study, rng, options);

@@ -12,7 +12,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(g++ cmake make libgsl-dev libboost-thread-dev libisal-dev libfast-float-dev
+packages=(g++ cmake make libgsl-dev libboost-thread-dev libisal-dev libfast-float-dev libopenblas-dev
           googletest libgtest-dev)
 if [ "${WITH_TESTS:-0}" = 1 ]; then packages+=(chromium); fi
 scripts/install_missing.sh "${packages[@]}"

@@ -6,6 +6,23 @@
 #include <iostream>
 #include <string>
 
+namespace {
+
+Message_sink message_sink = nullptr;
+
+void emit(const char* text, size_t length) {
+    if (message_sink != nullptr) {
+        message_sink(text, length);
+        return;
+    }
+    fwrite(text, 1, length, stdout);
+    fflush(stdout);
+}
+
+}  // namespace
+
+void set_message_sink(Message_sink sink) { message_sink = sink; }
+
 void time_out() {
     time_t now = time(nullptr);
     struct tm* local = localtime(&now);
@@ -15,6 +32,7 @@ void time_out() {
 }
 
 void progress(const char* title) {
+    if (message_sink != nullptr) return;
     time_out();
     puts(title);
 }
@@ -32,12 +50,11 @@ void message(const char* format, ...) {
         return;
     }
     if (static_cast<size_t>(length) < sizeof(small)) {
-        fwrite(small, 1, static_cast<size_t>(length), stdout);
+        emit(small, static_cast<size_t>(length));
     } else {
         std::string large(static_cast<size_t>(length) + 1, '\0');
         vsnprintf(&large[0], large.size(), format, copy);
-        fwrite(large.data(), 1, static_cast<size_t>(length), stdout);
+        emit(large.data(), static_cast<size_t>(length));
     }
     va_end(copy);
-    fflush(stdout);
 }

@@ -4,6 +4,7 @@
 #ifndef CIMBREL_TIME_OUT_H
 #define CIMBREL_TIME_OUT_H
 
+#include <cstddef>
 #include <cstdint>
 #include <boost/thread.hpp>
 
@@ -17,6 +18,13 @@ void progress(const char* title);
 // printf-style message written to standard output with a single call, so
 // lines from different workers never interleave; flushed.
 void message(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Where a program other than cimbrel sends the stages' messages instead:
+// each whole message (one or more lines, each ended by a line end) goes to
+// the sink, possibly from several workers at once, and progress lines are
+// not written. Null (the default) restores standard output.
+using Message_sink = void (*)(const char* text, size_t length);
+void set_message_sink(Message_sink sink);
 
 // Runs worker(t, n) on n threads, t = 0 … n-1, and returns when all have
 // finished. Worker t takes the items t, t+n, t+2n, … of its stage.
