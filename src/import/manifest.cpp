@@ -121,9 +121,9 @@ int read_probe(const std::vector<std::string_view>& fields, const Manifest_colum
     return 1;
 }
 
-// Skips the [Heading] block up to the header row (the first line with an
-// IlmnID cell); false at the end of the file.
-bool find_header(Line_reader& reader, Field_splitter& splitter, char& delimiter, size_t& number) {
+}  // namespace
+
+bool find_manifest_header(Line_reader& reader, Field_splitter& splitter, char& delimiter, size_t& number) {
     std::string_view line;
     while (reader.next(line)) {
         if (++number == 1) line = without_bom(line);
@@ -135,8 +135,6 @@ bool find_header(Line_reader& reader, Field_splitter& splitter, char& delimiter,
     return false;
 }
 
-}  // namespace
-
 bool read_manifest(Line_reader& reader, const std::string& file, const std::vector<std::string>& ann_columns,
                    const std::function<void(const Annotation_record&)>& sink, Manifest_counts& counts,
                    std::string& error) {
@@ -144,7 +142,7 @@ bool read_manifest(Line_reader& reader, const std::string& file, const std::vect
     Field_splitter splitter;
     char delimiter = ',';
     size_t number = 0;
-    if (!find_header(reader, splitter, delimiter, number)) {
+    if (!find_manifest_header(reader, splitter, delimiter, number)) {
         if (!read_failed(reader, file, error)) error = file + ": no header row naming IlmnID (is this a manifest?)";
         return false;
     }

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+class Field_splitter;
 class Line_reader;
 
 // One probe of the annotation file. A record handed out always has a
@@ -48,6 +49,11 @@ struct Manifest_counts {
 bool read_manifest(Line_reader& reader, const std::string& file, const std::vector<std::string>& ann_columns,
                    const std::function<void(const Annotation_record&)>& sink, Manifest_counts& counts,
                    std::string& error);
+
+// Skips the [Heading] block up to the header row, the first line with an
+// IlmnID cell, which it leaves split in splitter (delimiter chosen from it;
+// number counts the lines read). False at the end of the file.
+bool find_manifest_header(Line_reader& reader, Field_splitter& splitter, char& delimiter, size_t& number);
 
 // Reads the manifest at path and writes the annotation file out (whole or
 // not at all). False with error as above, or when out cannot be written.

@@ -245,6 +245,8 @@ bool stream_rows(const Matrix_import& job, Import_inputs& in, std::vector<Sample
     return block_rows == 0 || write_block(outputs, error);
 }
 
+}  // namespace
+
 std::string configuration_text(const Design& design, const std::vector<std::string>& files,
                                const std::string& value_title) {
     std::string text = "# file\tsample\t" + underscore_spaces(value_title);
@@ -258,6 +260,8 @@ std::string configuration_text(const Design& design, const std::vector<std::stri
     }
     return text;
 }
+
+namespace {
 
 std::string count_note(const Stream_counts& counts, size_t listed) {
     return plural(counts.excluded, "probe") + " of the exclusion list left out (" + std::to_string(listed) +
