@@ -26,7 +26,10 @@ const char* const matrix_usage =
     "                               probe identifiers, a header row naming the samples; values\n"
     "                               in [0, 1] or missing (NA, NaN, empty); a column whose header\n"
     "                               contains \"Detection Pval\" holds the detection p-values of\n"
-    "                               the sample column before it\n"
+    "                               the sample column before it; the vendor software's exports\n"
+    "                               (S1.AVG_Beta, S1.Detection Pval, S1.Signal_A, S1.Signal_B, ...)\n"
+    "                               and GEO's signal matrices (S1 Methylated Signal, S1 Unmethylated\n"
+    "                               Signal) are read too; signals give beta = M / (M + U + 100)\n"
     "  --samples SHEET              sample sheet, CSV or TSV with a header row\n"
     "  --out DIR                    study folder to write (created when missing)\n"
     "  --detp DETP                  detection p-values: a matrix of the same samples and probes\n"
@@ -38,6 +41,8 @@ const char* const matrix_usage =
     "                               covariable, a categorical one with k levels k - 1 indicators\n"
     "  --exclude LIST               probe identifiers to leave out, one per line (# comments)\n"
     "  --delimiter auto|tab|comma   field separator of BETAS and DETP [auto: from the header]\n"
+    "  --id-column NAME             column of the probe identifiers [the first; after it\n"
+    "                               TargetID, ProbeID, ID_REF are taken as identifier columns]\n"
     "  -h, --help                   print this help and exit\n"
     "\n"
     "Messages, progress and the cimbrel command to run go to standard error. Exit status:\n"
@@ -171,6 +176,7 @@ std::string matrix_job(const Command_line& line, Matrix_import& job) {
     job.out_dir = without_trailing_slashes(line.get("--out"));
     job.detp = line.get("--detp");
     job.exclude = line.get("--exclude");
+    job.id_column = line.get("--id-column");
     std::string error = design_options(line, job.design);
     if (!error.empty()) return error;
     if (!read_delimiter(line.get("--delimiter"), job.delimiter))
@@ -253,7 +259,7 @@ int matrix_command(const std::vector<std::string>& args) {
     Command_line line;
     int status = read_arguments(messages, matrix_usage, args,
                                 {"--samples", "--out", "--detp", "--sample-column", "--group-column",
-                                 "--continuous-column", "--covariables", "--exclude", "--delimiter"},
+                                 "--continuous-column", "--covariables", "--exclude", "--delimiter", "--id-column"},
                                 {"--samples", "--out"}, line);
     if (status >= 0) return status;
     Matrix_import job;

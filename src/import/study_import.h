@@ -34,6 +34,7 @@ struct Matrix_import {
     std::string detp;       // matrix of detection p-values; empty: none
     std::string sheet;
     std::string exclude;    // probe list; empty: none
+    std::string id_column;  // header name of the identifier column; empty: the first
     std::string out_dir;
     Delimiter delimiter = Delimiter::automatic;  // of the matrices
     Design_options design;
