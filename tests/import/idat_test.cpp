@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "idat_files.h"
 #include "idat_import.h"
 #include "idat_writer.h"
 #include "line_reader.h"
@@ -85,6 +86,32 @@ TEST(Idat_reader, refuses_malformed_files) {
     ASSERT_TRUE(parse(good, idat, error));
     EXPECT_FALSE(check_idat_pair(idat, "a_Grn.idat", other, "a_Red.idat", error));
     EXPECT_EQ(error, "a_Grn.idat and a_Red.idat do not form a pair: address 2 is 20 in one and 21 in the other");
+}
+
+TEST(Idat_files, sheet_rows_name_their_pairs) {
+    Temp_dir dir;
+    ASSERT_EQ(system(("mkdir -p " + dir.file("a/b") + " " + dir.file("c")).c_str()), 0);
+    for (const char* name : {"a/b/GSM1_101_R01C01_Grn.idat.gz", "a/b/GSM1_101_R01C01_Red.idat.gz", "c/101_R02C01_Grn.idat",
+                             "c/101_R02C01_Red.idat", "a/101_R02C01_Red.idat", "c/x_Grn.idat.gz", "c/x_Red.idat"})
+        write_text(dir.file(name), "");
+    auto find = [&](const std::string& sheet_text, std::vector<Idat_pair>& pairs, std::string& error) {
+        write_text(dir.file("sheet.csv"), sheet_text);
+        Sheet sheet;
+        Design design;
+        return read_sheet_file(dir.file("sheet.csv"), sheet, error) && build_design(sheet, Design_options(), design, error) &&
+               find_idat_pairs(sheet, design.samples, "", pairs, error);
+    };
+    std::vector<Idat_pair> pairs;
+    std::string error;
+    ASSERT_TRUE(find("Sample_Name,Sample_Group,Sentrix_ID,Sentrix_Position,Basename\nS1,a,101,R01C01,\nS2,a,9,9,c/x\n",
+                     pairs, error) == false);
+    EXPECT_NE(error.find("sample \"S1\": no IDAT file"), std::string::npos) << error;  // Basename wins
+    ASSERT_TRUE(find("Sample_Name,Sample_Group,Sentrix_ID,Sentrix_Position\nS1,a,101,R01C01\n", pairs, error)) << error;
+    EXPECT_EQ(pairs[0].red, dir.path() + "/a/b/GSM1_101_R01C01_Red.idat.gz");
+    EXPECT_FALSE(find("Sample_Name,Sample_Group,Sentrix_ID,Sentrix_Position\nS1,a,101,R01C01\nS2,b,101,R02C01\n", pairs, error));
+    EXPECT_NE(error.find(":3: sample \"S2\": two IDAT files match"), std::string::npos) << error;
+    EXPECT_FALSE(find("Sample_Name,Sample_Group\nS1,a\n", pairs, error));
+    EXPECT_NE(error.find("neither a Basename column nor Sentrix_ID"), std::string::npos) << error;
 }
 
 // --- A synthetic array and the formulas computed directly ---
