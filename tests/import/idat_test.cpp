@@ -17,6 +17,7 @@
 #include "idat_import.h"
 #include "idat_writer.h"
 #include "line_reader.h"
+#include "preprocess.h"
 #include "test_util.h"
 
 namespace {
@@ -86,6 +87,28 @@ TEST(Idat_reader, refuses_malformed_files) {
     ASSERT_TRUE(parse(good, idat, error));
     EXPECT_FALSE(check_idat_pair(idat, "a_Grn.idat", other, "a_Red.idat", error));
     EXPECT_EQ(error, "a_Grn.idat and a_Red.idat do not form a pair: address 2 is 20 in one and 21 in the other");
+}
+
+TEST(Preprocess, degenerate_values_stay_finite) {
+    // A constant in-band channel: the estimate is the median, with no endless iteration.
+    Location flat = huber({500, 500, 500, 500, 900});
+    EXPECT_EQ(flat.mu, 500);
+    EXPECT_EQ(flat.s, 0);
+    Noob_fit fit;
+    EXPECT_FALSE(fit_noob({400, 400, 400, 410}, {900, 1000}, fit));  // out-of-band MAD 0
+    ASSERT_TRUE(fit_noob({380, 400, 420, 440}, {400, 400, 400}, fit));  // signal below the background
+    EXPECT_EQ(fit.alpha, 10);
+    // Far below the background the posterior mean is a small positive signal, not 0/0.
+    for (double x : {0.0, 65535.0}) {
+        double corrected = noob_signal(x, fit);
+        EXPECT_TRUE(std::isfinite(corrected) && corrected >= 15.0) << x;
+    }
+    // The two ways of taking log Φ meet at z = −30.
+    Noob_fit edge{30, 1, 1e12};
+    EXPECT_NEAR(noob_signal(1e-9, edge), noob_signal(-1e-9, edge), 1e-9);
+    EXPECT_GT(noob_signal(1e-9, edge), 15.03);
+    EXPECT_GT(normal_upper_tail(30), 1e-198);
+    EXPECT_LT(normal_upper_tail(30), 1e-196);
 }
 
 TEST(Idat_files, sheet_rows_name_their_pairs) {
