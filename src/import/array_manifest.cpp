@@ -99,10 +99,7 @@ bool read_array_manifest(Line_reader& reader, const std::string& file, Array_man
     Field_splitter splitter;
     char delimiter = ',';
     size_t number = 0;
-    if (!find_manifest_header(reader, splitter, delimiter, number)) {
-        if (!read_failed(reader, file, error)) error = file + ": no header row naming IlmnID (is this a manifest?)";
-        return false;
-    }
+    if (!find_manifest_header(reader, file, splitter, delimiter, number, error)) return false;
     Assay_columns columns;
     std::string what;
     if (!take_columns(splitter.fields(), columns, what)) {
