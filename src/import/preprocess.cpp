@@ -122,10 +122,6 @@ public:
     bool fit(const Array_layout& layout, const uint16_t* g, const uint16_t* r, Channel_sets& sets,
              const Preprocess_options& options, std::string& what) {
         negative_ = options.detection == Detection::negative;
-        if (layout.negative.empty()) {
-            what = "no NEGATIVE control among the IDATs' addresses, needed for the detection p-values";
-            return false;
-        }
         std::vector<double> green, red;
         for (uint32_t slot : layout.negative) {
             green.push_back(g[slot]);
@@ -134,9 +130,19 @@ public:
         if (!negative_) {
             green.insert(green.end(), sets.green_oob.begin(), sets.green_oob.end());
             red.insert(red.end(), sets.red_oob.begin(), sets.red_oob.end());
+            if (green.empty() || red.empty()) {
+                what = std::string("no out-of-band intensity nor NEGATIVE control in the ") +
+                       (green.empty() ? "green" : "red") + " channel, needed for the detection p-values";
+                return false;
+            }
             green_cdf_.reset(new Empirical(green));
             red_cdf_.reset(new Empirical(red));
             return true;
+        }
+        if (layout.negative.empty()) {
+            what = "no NEGATIVE control among the IDATs' addresses, needed for the detection p-values "
+                   "(--detection oob uses the out-of-band intensities instead)";
+            return false;
         }
         mu_green_ = median(green);
         sd_green_ = mad_scale * mad(green, mu_green_);
