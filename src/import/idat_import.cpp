@@ -1,5 +1,6 @@
 #include "idat_import.h"
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <chrono>
@@ -259,6 +260,15 @@ bool import_idat(const Idat_import& job, Import_report& report, std::string& err
         (!job.exclude.empty() && !read_probe_list_file(job.exclude, excluded, error)) ||
         !read_array_manifest_file(job.manifest, manifest, error))
         return false;
+    // A manifest row repeating an identifier is left out (the annotation
+    // reading refuses a repeat that differs), so each probe has one line.
+    std::unordered_set<std::string> seen;
+    size_t repeated = manifest.probes.size();
+    manifest.probes.erase(std::remove_if(manifest.probes.begin(), manifest.probes.end(),
+                                         [&](const Array_probe& probe) { return !seen.insert(probe.id).second; }),
+                          manifest.probes.end());
+    repeated -= manifest.probes.size();
+    seen.clear();
     std::vector<std::string> ids;
     for (const Array_probe& probe : manifest.probes) ids.push_back(probe.id);
     Output_rows rows = plan_rows(ids, job.replicates, excluded);
@@ -293,6 +303,7 @@ bool import_idat(const Idat_import& job, Import_report& report, std::string& err
         !study.commit(error))
         return false;
     report.notes = design.notes;
+    if (repeated > 0) report.notes.push_back(plural(repeated, "manifest row") + " repeating an earlier IlmnID left out");
     add_notes(run, job, excluded.size(), report);
     if (counts.without_position > 0)
         report.notes.push_back(plural(counts.without_position, "probe") + " without chromosome or position left out "

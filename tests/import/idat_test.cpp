@@ -201,6 +201,7 @@ struct Synthetic_array {
                     "," + (p.design == '2' ? "II," : p.design == 'R' ? "I,Red" : "I,Grn") + ",1," +
                     std::to_string(1000 + i) + ",Island\n";
         }
+        text += text.substr(text.find("\ncg") + 1, text.find('\n', text.find("\ncg") + 1) - text.find("\ncg"));  // a repeated row
         text += "[Controls],,,\n";
         for (const auto& [type, list] : controls)
             for (uint32_t a : list) text += std::to_string(a) + "," + type + ",Red," + type + " " + std::to_string(a) + "\n";
