@@ -10,6 +10,8 @@
 
 // Beta matrix + sample sheet -> study folder.
 int matrix_command(const std::vector<std::string>& args);
+// IDAT pairs + sample sheet + manifest -> study folder.
+int idat_command(const std::vector<std::string>& args);
 // Vendor manifest -> probe annotation file.
 int manifest_command(const std::vector<std::string>& args);
 // UCSC cpgIslandExt or BED -> region file.

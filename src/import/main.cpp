@@ -10,6 +10,9 @@
 
 int main(int argc, char** argv) {
     return run_subcommand("cimbrel-import", import_usage(),
-                          {{"matrix", matrix_command}, {"manifest", manifest_command}, {"islands", islands_command}},
+                          {{"matrix", matrix_command},
+                           {"idat", idat_command},
+                           {"manifest", manifest_command},
+                           {"islands", islands_command}},
                           std::vector<std::string>(argv + 1, argv + argc));
 }

@@ -121,9 +121,10 @@ int read_probe(const std::vector<std::string_view>& fields, const Manifest_colum
     return 1;
 }
 
-// Skips the [Heading] block up to the header row (the first line with an
-// IlmnID cell); false at the end of the file.
-bool find_header(Line_reader& reader, Field_splitter& splitter, char& delimiter, size_t& number) {
+}  // namespace
+
+bool find_manifest_header(Line_reader& reader, const std::string& file, Field_splitter& splitter, char& delimiter,
+                          size_t& number, std::string& error) {
     std::string_view line;
     while (reader.next(line)) {
         if (++number == 1) line = without_bom(line);
@@ -132,10 +133,9 @@ bool find_header(Line_reader& reader, Field_splitter& splitter, char& delimiter,
         size_t index = 0;
         if (splitter.split(line, delimiter) && find_column(splitter.fields(), "IlmnID", index)) return true;
     }
+    if (!read_failed(reader, file, error)) error = file + ": no header row naming IlmnID (is this a manifest?)";
     return false;
 }
-
-}  // namespace
 
 bool read_manifest(Line_reader& reader, const std::string& file, const std::vector<std::string>& ann_columns,
                    const std::function<void(const Annotation_record&)>& sink, Manifest_counts& counts,
@@ -144,10 +144,7 @@ bool read_manifest(Line_reader& reader, const std::string& file, const std::vect
     Field_splitter splitter;
     char delimiter = ',';
     size_t number = 0;
-    if (!find_header(reader, splitter, delimiter, number)) {
-        if (!read_failed(reader, file, error)) error = file + ": no header row naming IlmnID (is this a manifest?)";
-        return false;
-    }
+    if (!find_manifest_header(reader, file, splitter, delimiter, number, error)) return false;
     Manifest_columns columns;
     std::string what;
     if (!take_header(splitter.fields(), ann_columns, columns, what)) {

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+class Field_splitter;
 class Line_reader;
 
 // One probe of the annotation file. A record handed out always has a
@@ -48,6 +49,13 @@ struct Manifest_counts {
 bool read_manifest(Line_reader& reader, const std::string& file, const std::vector<std::string>& ann_columns,
                    const std::function<void(const Annotation_record&)>& sink, Manifest_counts& counts,
                    std::string& error);
+
+// Skips the [Heading] block up to the header row, the first line with an
+// IlmnID cell, which it leaves split in splitter (delimiter chosen from it;
+// number counts the lines read). False, with error naming file, when there
+// is none or the file cannot be read to its end.
+bool find_manifest_header(Line_reader& reader, const std::string& file, Field_splitter& splitter, char& delimiter,
+                          size_t& number, std::string& error);
 
 // Reads the manifest at path and writes the annotation file out (whole or
 // not at all). False with error as above, or when out cannot be written.

@@ -1,6 +1,7 @@
 #include "study_import.h"
 
 #include <cctype>
+#include <charconv>
 #include <map>
 #include <memory>
 #include <unordered_set>
@@ -34,9 +35,10 @@ struct Matrix_input {
     Line_reader lines;
     std::unique_ptr<Matrix_reader> reader;
 
-    bool open(const std::string& path, Delimiter delimiter, std::string& error) {
+    bool open(const std::string& path, Delimiter delimiter, const std::string& id_column, std::string& error) {
         if (!open_input(lines, path, error)) return false;
         reader.reset(new Matrix_reader(lines, path, delimiter));
+        reader->set_id_column(id_column);
         return reader->read_header(error);
     }
 };
@@ -72,14 +74,14 @@ bool read_inputs(const Matrix_import& job, Import_inputs& in, std::string& error
     Sheet sheet;
     if (!read_sheet_file(job.sheet, sheet, error) || !build_design(sheet, job.design, in.design, error)) return false;
     if (!job.exclude.empty() && !read_probe_list_file(job.exclude, in.excluded, error)) return false;
-    if (!in.betas.open(job.betas, job.delimiter, error)) return false;
+    if (!in.betas.open(job.betas, job.delimiter, job.id_column, error)) return false;
     if (in.betas.reader->interleaved()) in.detection_source = in.betas.reader.get();
     if (job.detp.empty()) return true;
     if (in.betas.reader->interleaved()) {
         error = job.betas + ": holds Detection Pval columns, so --detp " + job.detp + " cannot be used with it";
         return false;
     }
-    if (!in.detp.open(job.detp, job.delimiter, error) || !same_samples(*in.betas.reader, *in.detp.reader, error))
+    if (!in.detp.open(job.detp, job.delimiter, job.id_column, error) || !same_samples(*in.betas.reader, *in.detp.reader, error))
         return false;
     in.detection_source = in.detp.reader.get();
     return true;
@@ -141,13 +143,41 @@ bool check_cell(const Matrix_reader& reader, size_t field, const Sample_output& 
     return false;
 }
 
+// The beta of a sample given by its signals, M / (M + U + 100) with 6
+// significant digits, written into buffer; kind is missing when a signal is.
+bool signal_beta(const Matrix_reader& reader, const Sample_output& out, Cell& kind, char (&buffer)[32],
+                 std::string_view& text, std::string& error) {
+    double signal[2] = {0.0, 0.0};
+    const size_t fields[2] = {out.column->methylated, out.column->unmethylated};
+    kind = Cell::number;
+    for (int i = 0; i < 2; ++i) {
+        std::string_view cell = reader.field(fields[i]);
+        Cell got = read_cell(cell, signal[i]);
+        if (got == Cell::missing) kind = Cell::missing;
+        if (got == Cell::missing || (got == Cell::number && signal[i] >= 0.0)) continue;
+        error = at_line(reader.file(), reader.line(), "sample \"" + out.column->name + "\": " +
+                                                          (i == 0 ? "methylated" : "unmethylated") + " signal \"" +
+                                                          std::string(cell) + "\" is not a number of 0 or more");
+        return false;
+    }
+    if (kind == Cell::missing) return true;
+    double beta = signal[0] / (signal[0] + signal[1] + 100.0);
+    text = std::string_view(buffer, std::to_chars(buffer, buffer + 32, beta, std::chars_format::general, 6).ptr - buffer);
+    return true;
+}
+
 // Appends the current probe row to every sample's block; counts missing values.
 bool append_row(const Matrix_reader& betas, const Matrix_reader* detection, std::vector<Sample_output>& outputs,
                 size_t& missing, size_t& bytes, std::string& error) {
     std::string_view id = betas.id();
     for (Sample_output& out : outputs) {
         Cell beta = Cell::missing, p = Cell::number;
-        if (!check_cell(betas, out.column->beta, out, true, beta, error)) return false;
+        char buffer[32];
+        std::string_view beta_text;
+        if (out.column->beta == 0 ? !signal_beta(betas, out, beta, buffer, beta_text, error)
+                                  : !check_cell(betas, out.column->beta, out, true, beta, error))
+            return false;
+        if (out.column->beta != 0) beta_text = betas.field(out.column->beta);
         if (detection != nullptr && !check_cell(*detection, out.detection, out, false, p, error))
             return false;
         size_t before = out.text.size();
@@ -156,7 +186,7 @@ bool append_row(const Matrix_reader& betas, const Matrix_reader* detection, std:
             out.text.append("0.5\t1\n");
             ++missing;
         } else {
-            out.text.append(betas.field(out.column->beta)).push_back('\t');
+            out.text.append(beta_text).push_back('\t');
             out.text.append(detection != nullptr ? detection->field(out.detection) : "0").push_back('\n');
         }
         bytes += out.text.size() - before;
@@ -245,6 +275,8 @@ bool stream_rows(const Matrix_import& job, Import_inputs& in, std::vector<Sample
     return block_rows == 0 || write_block(outputs, error);
 }
 
+}  // namespace
+
 std::string configuration_text(const Design& design, const std::vector<std::string>& files,
                                const std::string& value_title) {
     std::string text = "# file\tsample\t" + underscore_spaces(value_title);
@@ -258,6 +290,8 @@ std::string configuration_text(const Design& design, const std::vector<std::stri
     }
     return text;
 }
+
+namespace {
 
 std::string count_note(const Stream_counts& counts, size_t listed) {
     return plural(counts.excluded, "probe") + " of the exclusion list left out (" + std::to_string(listed) +
@@ -323,6 +357,7 @@ bool import_matrix(const Matrix_import& job, Import_report& report, std::string&
         !stage_configuration(job, in, names, study, error) || !study.commit(error))
         return false;
     report.notes.insert(report.notes.begin(), in.design.notes.begin(), in.design.notes.end());
+    report.notes.insert(report.notes.end(), in.betas.reader->notes().begin(), in.betas.reader->notes().end());
     add_notes(counts, in, job, report);
     report.probes = counts.rows;
     report.samples = outputs.size();

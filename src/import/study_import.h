@@ -34,6 +34,7 @@ struct Matrix_import {
     std::string detp;       // matrix of detection p-values; empty: none
     std::string sheet;
     std::string exclude;    // probe list; empty: none
+    std::string id_column;  // header name of the identifier column; empty: the first
     std::string out_dir;
     Delimiter delimiter = Delimiter::automatic;  // of the matrices
     Design_options design;
@@ -61,6 +62,12 @@ bool import_matrix(const Matrix_import& job, Import_report& report, std::string&
 // made unique among taken (compared without case) by "_2", "_3", ...; then
 // ".txt.gz". Adds the name to taken.
 std::string data_file_name(const std::string& sample, std::set<std::string>& taken);
+
+// The configuration's text: a header line naming the columns (the value
+// column titled value_title), then one line per sample with its data file
+// files[s] under ../data/.
+std::string configuration_text(const Design& design, const std::vector<std::string>& files,
+                               const std::string& value_title);
 
 // The shell command that runs cimbrel on the imported study.
 std::string cimbrel_command(const std::string& out_dir, const Import_report& report);

@@ -167,6 +167,30 @@ def manifest():
     write("manifest", "gzip", b"\0" + gz(body))
 
 
+def idat_bytes(addresses, means, beads, barcode=b"200000000001", chip=b"BeadChip 8x5"):
+    """A version-3 IDAT: header, field table, then the fields in the scanner's order."""
+    le = lambda value, n: value.to_bytes(n, "little")
+    fields = [(1000, le(len(addresses), 4)), (102, b"".join(le(a, 4) for a in addresses)),
+              (103, le(7, 2) * len(addresses)), (104, b"".join(le(m, 2) for m in means)), (107, bytes(beads)),
+              (402, bytes([len(barcode)]) + barcode), (403, bytes([len(chip)]) + chip)]
+    out, offset = b"IDAT" + le(3, 8) + le(len(fields), 4), 16 + 10 * len(fields)
+    for code, data in fields:
+        out += le(code, 2) + le(offset, 8)
+        offset += len(data)
+    return out + b"".join(data for _, data in fields)
+
+
+def idat():
+    reset("idat")
+    addresses = list(range(1, 12))
+    means = [900, 300, 400, 2500, 3000, 410, 390, 5000, 5200, 6000, 6100]
+    write("idat", "noob_negative", b"\x18" + idat_bytes(addresses, means, [5] * 11))
+    write("idat", "raw_oob_shuffled", b"\x07" + idat_bytes(addresses[::-1], means, [2, 9] * 5 + [1]))
+    write("idat", "flat_background", b"\x00" + idat_bytes(addresses, [400] * 11, [3] * 11))
+    write("idat", "long_chip_type", b"\x02" + idat_bytes([1, 5], [0, 65535], [0, 255], chip=b"x" * 200))
+    write("idat", "version_1", b"\x00IDAT" + (1).to_bytes(8, "little") + bytes(8))
+
+
 def island():
     reset("island")
     write("island", "ucsc", b"585\tchr1\t28735\t29810\tCpG: 116\t1075\t116\t787\t21.6\t73.2\t0.83\n"
@@ -198,5 +222,6 @@ if __name__ == "__main__":
     gzip_layer()
     matrix()
     manifest()
+    idat()
     island()
     report_table()

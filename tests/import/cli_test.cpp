@@ -31,7 +31,7 @@ Run_result import(const std::vector<std::string>& args, const std::string& dir =
 TEST(Import_cli, help_on_every_subcommand) {
     Run_result all = import({"--help"});
     EXPECT_EQ(all.status, 0);
-    for (const char* command : {"matrix", "manifest", "islands"}) {
+    for (const char* command : {"matrix", "idat", "manifest", "islands"}) {
         EXPECT_NE(all.out.find(command), std::string::npos);
         Run_result help = import({command, "--help"});
         EXPECT_EQ(help.status, 0);
@@ -52,6 +52,10 @@ TEST(Import_cli, usage_errors_exit_1) {
         {{"matrix", "b.csv", "--samples", "s.csv", "--out", "d", "--delimiter", "semicolon"}, "--delimiter must be auto, tab or comma"},
         {{"matrix", "b.csv", "--samples", "s.csv", "--out", "d", "--group-column", "g", "--continuous-column", "c"},
          "cannot be combined"},
+        {{"idat", "s.csv", "--out", "d"}, "cimbrel-import idat: option --manifest is required"},
+        {{"idat", "s.csv", "--manifest", "m", "--out", "d", "--background", "rma"}, "--background must be noob or none, not \"rma\""},
+        {{"idat", "s.csv", "--manifest", "m", "--out", "d", "-n", "0"}, "--threads must be a whole number of 1 or more"},
+        {{"idat", "s.csv", "--manifest", "m", "--out", "d", "--min-beads", "-1"}, "--min-beads must be a whole number"},
         {{"manifest", "--out", "x"}, "cimbrel-import manifest: no input file given"},
         {{"islands", "a.txt", "--out"}, "cimbrel-import islands: option --out needs a value"},
         {{"islands", "a.txt", "--out", "r.txt", "--layout", "gff"}, "--layout must be ucsc or bed, not \"gff\""},

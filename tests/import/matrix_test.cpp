@@ -73,6 +73,42 @@ TEST(Matrix_reader, header_failures) {
     }
 }
 
+TEST(Matrix_reader, vendor_exports_group_columns_by_sample) {
+    // The vendor software's export: identifier columns, per-sample groups, annotation after them.
+    Matrix_text m("Index\tTargetID\tProbeID_A\tS1.AVG_Beta\tS1.Detection Pval\tS1.Avg_NBEADS\tS 2.Signal_A\t"
+                  "S 2.Signal_B\tS 2.Detection Pval\tSEARCH_KEY\tILMN_GENE\n1\tcg01\t17\t0.5\t0\t9\t1\t2\t0\tk\tg\n");
+    std::string error;
+    ASSERT_TRUE(m.reader.read_header(error)) << error;
+    ASSERT_EQ(m.reader.samples().size(), 2u);
+    const Matrix_sample &s1 = m.reader.samples()[0], &s2 = m.reader.samples()[1];
+    EXPECT_EQ(s1.name, "S1");
+    EXPECT_EQ(std::vector<size_t>({s1.beta, s1.detection, s1.methylated}), std::vector<size_t>({3, 4, 0}));
+    EXPECT_EQ(s2.name, "S 2");
+    EXPECT_EQ(std::vector<size_t>({s2.beta, s2.detection, s2.methylated, s2.unmethylated}),
+              std::vector<size_t>({0, 8, 7, 6}));
+    EXPECT_EQ(m.reader.notes().size(), 2u);  // Avg_NBEADS, and the annotation columns
+    ASSERT_EQ(m.reader.next(error), 1);
+    EXPECT_EQ(m.reader.id(), "cg01");  // TargetID, not Index
+
+    Matrix_text geo("ID_REF,S1 Unmethylated Signal,S1 Methylated Signal,Detection Pval\n", Delimiter::comma);
+    ASSERT_TRUE(geo.reader.read_header(error)) << error;
+    EXPECT_EQ(geo.reader.samples()[0].detection, 3u);
+    EXPECT_TRUE(geo.reader.interleaved());
+
+    Matrix_text chosen("Index\tTargetID\tName\tS1.AVG_Beta\n");
+    chosen.reader.set_id_column("Name");
+    ASSERT_TRUE(chosen.reader.read_header(error)) << error;
+    EXPECT_EQ(chosen.reader.samples().size(), 1u);
+
+    const char* unplaced[] = {"ID\tS1.AVG_Beta\tstray\tS2.AVG_Beta\n", "ID\tS1.Signal_A\tS2.AVG_Beta\n",
+                              "ID\tS1.AVG_Beta\t.AVG_Beta\n"};
+    for (const char* text : unplaced) {
+        Matrix_text bad(text);
+        EXPECT_FALSE(bad.reader.read_header(error));
+        EXPECT_EQ(error.find("betas.txt:1: cannot place the column"), 0u) << error;
+    }
+}
+
 TEST(Matrix_reader, row_failures) {
     struct Case {
         const char* row;

@@ -78,6 +78,17 @@ TEST_F(Import_case, minfi_betas_with_detection_matrix_and_missing_values) {
     EXPECT_EQ(cimbrel_command(job.out_dir, report).substr(0, 3), "cd ");
 }
 
+TEST_F(Import_case, signal_matrix_gives_betas_from_the_signals) {
+    prepare("ID_REF,TargetID,S1 Unmethylated Signal,S1 Methylated Signal,S1 Detection Pval\n"
+            "1,cg01,1000,3000,0.01\n2,cg02,,3000,0.01\n3,cg03,0,0,0.5\n",
+            "Sample_Name,Sample_Group\nS1,a\n");
+    ASSERT_TRUE(run()) << error;
+    EXPECT_EQ(data("S1"), "1\t0.731707\t0.01\n2\t0.5\t1\n3\t0\t0.5\n");
+    input("betas.csv", "ID,S1.Signal_A,S1.Signal_B\ncg01,-1,2\n");
+    EXPECT_FALSE(run());
+    EXPECT_EQ(error, dir.file("betas.csv") + ":2: sample \"S1\": unmethylated signal \"-1\" is not a number of 0 or more");
+}
+
 TEST_F(Import_case, geo_interleaved_gzip_subset_and_exclusion_list) {
     input("betas.txt.gz", "ID_REF\tA\tDetection Pval\tB x\tDetection Pval\tC\tDetection Pval\n"
                           "cg01\t0.1\t0.001\t0.2\t0.06\t0.3\t0\n"
