@@ -124,13 +124,13 @@ void row(const char* stage, double fast, double reference, bool estimated = fals
 
 // Times the reference region worker on every stride-th region, scaled up.
 double reference_regions(Data_matrix* matrix, const Data_description& study,
-                         const CGI_description& regions, uint32_t stride) {
-    if (regions.regions.empty()) return 0.0;
+                         const CGI_description& region_list, uint32_t stride) {
+    if (region_list.regions.empty()) return 0.0;
     CGI_result scratch;
-    scratch.pvalue = gsl_vector_alloc(regions.regions.size());
-    scratch.fdr = gsl_vector_alloc(regions.regions.size());
+    scratch.pvalue = gsl_vector_alloc(region_list.regions.size());
+    scratch.fdr = gsl_vector_alloc(region_list.regions.size());
     gsl_vector_set_all(scratch.pvalue, 2.0);
-    double t = timed([&] { cgi_analysis_thread(matrix, 0, stride, &study, &regions, &scratch); });
+    double t = timed([&] { cgi_analysis_thread(matrix, 0, stride, &study, &region_list, &scratch); });
     cgi_result_free(scratch);
     return t * stride;
 }

@@ -107,18 +107,18 @@ uint32_t Region_probes::regions_with_probes() const {
 // The annotation records of the study's probes: every study identifier is
 // looked up in the probe index map, and the records found are put in
 // annotation order. A repeated identifier resolves to its newest row.
-std::vector<Study_point> study_points(const std::vector<Point>& points, const Data_description& description,
+std::vector<Study_point> study_points(const std::vector<Point>& points, const Data_description& study,
                                       const Probe_index_map& probe_index_map) {
-    const ID_index& study = description.probe_index;
+    const ID_index& probe_ids = study.probe_index;
     std::vector<Study_point> probes;
-    probes.reserve(study.size());
+    probes.reserve(probe_ids.size());
     std::vector<char> taken(points.size(), 0);
-    const bool repeats = study.has_repeats();
-    for (uint32_t row = 0; row < study.index_end(); ++row) {
+    const bool repeats = probe_ids.has_repeats();
+    for (uint32_t row = 0; row < probe_ids.index_end(); ++row) {
         uint32_t record = 0, newest = row;
-        const std::string_view id = study.name(row);
+        const std::string_view id = probe_ids.name(row);
         if (id.empty() || !probe_index_map.find(id, record) || record >= points.size() || taken[record]) continue;
-        if (repeats) study.find(id, newest);
+        if (repeats) probe_ids.find(id, newest);
         taken[record] = 1;
         probes.push_back({record, newest});
     }
@@ -225,9 +225,9 @@ bool read_cgi(std::string file, std::vector<Bed>& regions) {
 // in region order, that contains it: once recorded it is behind the cursor,
 // so a later overlapping or nested region cannot take it again.
 void cgi_probe(const std::vector<Bed>& regions, const std::vector<Point>& points,
-               const Data_description& description, const Probe_index_map& probe_index_map,
+               const Data_description& study, const Probe_index_map& probe_index_map,
                Region_probes& region_probes) {
-    const std::vector<Study_point> probes = study_points(points, description, probe_index_map);
+    const std::vector<Study_point> probes = study_points(points, study, probe_index_map);
     size_t j = 0;
     for (size_t i = 0; i < regions.size() && j < probes.size(); ++i) {
         const Bed& region = regions[i];

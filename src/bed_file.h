@@ -121,13 +121,13 @@ struct Study_point {
 // probe index map points to, with the row its identifier resolves to), in
 // annotation order (chromosome, position). Annotated probes outside the study
 // and duplicate annotation lines are left out.
-std::vector<Study_point> study_points(const std::vector<Point>& points, const Data_description& description,
+std::vector<Study_point> study_points(const std::vector<Point>& points, const Data_description& study,
                                       const Probe_index_map& probe_index_map);
 
 // Assigns every annotated study probe to the first region (in region order)
 // that contains it, by one merge sweep of the sorted regions and probes.
 void cgi_probe(const std::vector<Bed>& regions, const std::vector<Point>& points,
-               const Data_description& description, const Probe_index_map& probe_index_map,
+               const Data_description& study, const Probe_index_map& probe_index_map,
                Region_probes& region_probes);
 
 #endif

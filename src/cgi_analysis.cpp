@@ -109,15 +109,15 @@ double fast_region_pvalue(const Sample_layout& layout, const std::vector<uint32_
 // Calls test(rows) for regions t, t+step, … that have two probes or more and
 // stores what it returns.
 template <class Test>
-void test_own_regions(uint32_t t, uint32_t step, const CGI_description& description, CGI_result& result,
+void test_own_regions(uint32_t t, uint32_t step, const CGI_description& region_list, CGI_result& result,
                       Test test) {
     if (result.pvalue == nullptr || step == 0) return;
-    const size_t count = std::min(description.regions.size(), result.pvalue->size);
+    const size_t count = std::min(region_list.regions.size(), result.pvalue->size);
     std::vector<uint32_t> rows;
     for (size_t i = t; i < count; i += step) {
         const uint32_t region = static_cast<uint32_t>(i);
-        const uint32_t* first = description.region_probes.begin(region);
-        rows.assign(first, first + description.region_probes.count(region));
+        const uint32_t* first = region_list.region_probes.begin(region);
+        rows.assign(first, first + region_list.region_probes.count(region));
         if (rows.size() < 2) continue;
         gsl_vector_set(result.pvalue, i, test(rows));
     }
@@ -154,10 +154,10 @@ bool region_test_choice(Region_test& test, std::string& error) {
 }
 
 bool test_regions(Data_matrix* matrix, uint32_t thread_num, const Data_description& study,
-                  CGI_result& result, const CGI_description& description,
+                  CGI_result& result, const CGI_description& region_list,
                   const Probe_result* probe_result, Fit_path path, Region_test test, const char* fdr_title) {
     cgi_result_free(result);
-    const size_t count = description.regions.size();
+    const size_t count = region_list.regions.size();
     // No region leaves both vectors null: GSL cannot allocate length zero.
     if (count > 0) {
         result.pvalue = gsl_vector_alloc(count);
@@ -167,7 +167,7 @@ bool test_regions(Data_matrix* matrix, uint32_t thread_num, const Data_descripti
     }
     bool ok = true;
     if (count > 0 && test == Region_test::mean && has_matrix(matrix, false)) {
-        ok = mean_region_pvalues(*matrix, thread_num, study, description, path, result.pvalue);
+        ok = mean_region_pvalues(*matrix, thread_num, study, region_list, path, result.pvalue);
         if (!ok) gsl_vector_set_all(result.pvalue, untested);
     }
     const bool fast = path == Fit_path::fast && probe_result != nullptr && matrix != nullptr &&
@@ -175,9 +175,9 @@ bool test_regions(Data_matrix* matrix, uint32_t thread_num, const Data_descripti
     if (count > 0 && test == Region_test::pooled && has_matrix(matrix, !fast)) {
         fan_out(std::max<uint32_t>(thread_num, 1), [&](uint32_t t, uint32_t n) {
             if (fast) {
-                cgi_analysis_fast_thread(matrix, t, n, &study, &description, probe_result, &result);
+                cgi_analysis_fast_thread(matrix, t, n, &study, &region_list, probe_result, &result);
             } else {
-                cgi_analysis_thread(matrix, t, n, &study, &description, &result);
+                cgi_analysis_thread(matrix, t, n, &study, &region_list, &result);
             }
         });
     }
@@ -187,31 +187,31 @@ bool test_regions(Data_matrix* matrix, uint32_t thread_num, const Data_descripti
 }
 
 bool cgi_analysis(Data_matrix* matrix, uint32_t thread_num, const Data_description& study,
-                  CGI_result& result, const CGI_description& description,
+                  CGI_result& result, const CGI_description& region_list,
                   const Probe_result* probe_result, Fit_path path, Region_test test) {
     progress("     Analyzing differentially methylated predefined region");
     progress("     Calculating pvalues for predefined region");
-    return test_regions(matrix, thread_num, study, result, description, probe_result, path, test,
+    return test_regions(matrix, thread_num, study, result, region_list, probe_result, path, test,
                         "       Finding fdr in predefined region analysis");
 }
 
 void cgi_analysis_thread(Data_matrix* matrix, uint32_t t, uint32_t step,
-                         const Data_description* study, const CGI_description* description,
+                         const Data_description* study, const CGI_description* region_list,
                          CGI_result* result) {
     if (!has_matrix(matrix, true)) return;
     const Sample_layout layout = sample_layout(*matrix, *study);
-    test_own_regions(t, step, *description, *result,
+    test_own_regions(t, step, *region_list, *result,
                      [&](const std::vector<uint32_t>& rows) {
                          return reference_region_pvalue(*matrix, layout, rows);
                      });
 }
 
 void cgi_analysis_fast_thread(Data_matrix* matrix, uint32_t t, uint32_t step,
-                              const Data_description* study, const CGI_description* description,
+                              const Data_description* study, const CGI_description* region_list,
                               const Probe_result* probe_result, CGI_result* result) {
     if (!has_matrix(matrix, false) || probe_result == nullptr) return;
     const Sample_layout layout = sample_layout(*matrix, *study);
-    test_own_regions(t, step, *description, *result,
+    test_own_regions(t, step, *region_list, *result,
                      [&](const std::vector<uint32_t>& rows) {
                          return fast_region_pvalue(layout, rows, probe_result->fit);
                      });

@@ -36,7 +36,7 @@ enum class Region_test { mean, pooled };
 // or empty) or "pooled". False, with the reason in error, for anything else.
 bool region_test_choice(Region_test& test, std::string& error);
 
-// Allocates the result (entries 2.0) for the regions of description, runs the
+// Allocates the result (entries 2.0) for the regions of region_list, runs the
 // workers and the FDR step. Pooled model: with Fit_path::fast the region sums
 // of squares come from probe_result.fit; with Fit_path::reference each region
 // is fitted densely with ancova. Mean test: see mean_region_pvalues. Prints
@@ -44,25 +44,25 @@ bool region_test_choice(Region_test& test, std::string& error);
 // progress() after the workers join, before the FDR step. False, after a
 // message and with every region untested, when the spill file cannot be read.
 bool test_regions(Data_matrix* matrix, uint32_t thread_num, const Data_description& study,
-                  CGI_result& result, const CGI_description& description,
+                  CGI_result& result, const CGI_description& region_list,
                   const Probe_result* probe_result, Fit_path path, Region_test test = Region_test::mean,
                   const char* fdr_title = nullptr);
 
 // Predefined-region stage: progress lines, then test_regions.
 bool cgi_analysis(Data_matrix* matrix, uint32_t thread_num, const Data_description& study,
-                  CGI_result& result, const CGI_description& description,
+                  CGI_result& result, const CGI_description& region_list,
                   const Probe_result* probe_result = nullptr, Fit_path path = Fit_path::fast,
                   Region_test test = Region_test::mean);
 
 // Pooled model, reference worker: regions t, t+step, … fitted with ancova on dense
 // block designs. Writes only those regions' pvalue entries.
 void cgi_analysis_thread(Data_matrix* matrix, uint32_t t, uint32_t step,
-                         const Data_description* study, const CGI_description* description,
+                         const Data_description* study, const CGI_description* region_list,
                          CGI_result* result);
 
 // Pooled model, fast worker: the same p-values from the probes' own fits.
 void cgi_analysis_fast_thread(Data_matrix* matrix, uint32_t t, uint32_t step,
-                              const Data_description* study, const CGI_description* description,
+                              const Data_description* study, const CGI_description* region_list,
                               const Probe_result* probe_result, CGI_result* result);
 
 // FDR over the regions whose p-value is below 1.000001; others keep 2.0.

@@ -47,7 +47,7 @@ int stop_after_region_failure(Data_matrix* matrix, Probe_result& probe_result, C
 }  // namespace
 
 int main(int argc, char** argv) {
-    Data_description description;
+    Data_description study;
     Parameter options;
     CGI_description predefined;
     CGI_description arbitrary;
@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    Data_matrix* matrix = read_data(options.configure_file, description, options.covariable_num,
+    Data_matrix* matrix = read_data(options.configure_file, study, options.covariable_num,
                                     options.thread_num, options);
     if (matrix == nullptr) return 1;
     if (!read_probe_ann(options.probe_ann_file, points, probe_index_map)) {
@@ -75,31 +75,31 @@ int main(int argc, char** argv) {
     }
 
     bool written = true;
-    if (options.normalize_on) normalize(matrix, options.thread_num, &description);
-    if (!probe_analysis(matrix, options.thread_num, description, probe_result)) {
+    if (options.normalize_on) normalize(matrix, options.thread_num, &study);
+    if (!probe_analysis(matrix, options.thread_num, study, probe_result)) {
         probe_result_free(probe_result);
         data_matrix_free(matrix);
         return 1;
     }
-    written &= write_probe_result(description, probe_result, points, probe_index_map, options);
+    written &= write_probe_result(study, probe_result, points, probe_index_map, options);
 
     if (options.r1_on) {
         read_cgi(options.r1_file, predefined.regions);
-        cgi_probe(predefined.regions, points, description, probe_index_map, predefined.region_probes);
-        if (!cgi_analysis(matrix, options.thread_num, description, predefined_result, predefined, &probe_result,
+        cgi_probe(predefined.regions, points, study, probe_index_map, predefined.region_probes);
+        if (!cgi_analysis(matrix, options.thread_num, study, predefined_result, predefined, &probe_result,
                           Fit_path::fast, region_test)) {
             return stop_after_region_failure(matrix, probe_result, predefined_result);
         }
-        written &= write_cgi_result(options, description, probe_result, points, probe_index_map,
+        written &= write_cgi_result(options, study, probe_result, points, probe_index_map,
                                     predefined_result, predefined);
     }
     if (options.r2_on) {
-        if (!dmr_analysis(description, matrix, options, points, probe_index_map, arbitrary, arbitrary_result,
+        if (!dmr_analysis(study, matrix, options, points, probe_index_map, arbitrary, arbitrary_result,
                           &probe_result, Fit_path::fast, region_test)) {
             cgi_result_free(predefined_result);
             return stop_after_region_failure(matrix, probe_result, arbitrary_result);
         }
-        written &= write_dmr_result(options, description, probe_result, points, probe_index_map,
+        written &= write_dmr_result(options, study, probe_result, points, probe_index_map,
                                     arbitrary_result, arbitrary);
     }
 

@@ -274,25 +274,25 @@ void map_columns_thread(gsl_matrix* logit, uint32_t t, uint32_t step, const gsl_
 }
 
 // The name of sample column c for a warning; its number when unnamed.
-std::string sample_name(const Data_description* description, size_t c) {
-    if (description != nullptr) {
-        const std::string_view name = description->sample_index.name(static_cast<uint32_t>(c));
+std::string sample_name(const Data_description* study, size_t c) {
+    if (study != nullptr) {
+        const std::string_view name = study->sample_index.name(static_cast<uint32_t>(c));
         if (!name.empty()) return std::string(name);
     }
     return "in column " + std::to_string(c + 1);
 }
 
-void warn_unusable_samples(const gsl_matrix* quantiles, const Data_description* description) {
+void warn_unusable_samples(const gsl_matrix* quantiles, const Data_description* study) {
     for (size_t c = 0; c < quantiles->size2; ++c) {
         if (!std::isnan(gsl_matrix_get(quantiles, 0, c))) continue;
         message("Warning: sample %s has no usable beta value, not normalized\n",
-                sample_name(description, c).c_str());
+                sample_name(study, c).c_str());
     }
 }
 
 }  // namespace
 
-bool normalize(Data_matrix* matrix, uint32_t thread_num, const Data_description* description) {
+bool normalize(Data_matrix* matrix, uint32_t thread_num, const Data_description* study) {
     progress("     Normalizing data");
     if (matrix == nullptr || (matrix->logit == nullptr && matrix->spill == nullptr)) return true;
     const uint32_t workers = std::max<uint32_t>(thread_num, 1);
@@ -310,7 +310,7 @@ bool normalize(Data_matrix* matrix, uint32_t thread_num, const Data_description*
         fan_out(workers,
                 [&](uint32_t t, uint32_t n) { find_quantile_thread(matrix, t, n, levels, matrix->quantiles); });
     }
-    warn_unusable_samples(matrix->quantiles, description);
+    warn_unusable_samples(matrix->quantiles, study);
 
     gsl_vector* reference = gsl_vector_alloc(level_num);
     average_quantile(matrix->quantiles, reference);

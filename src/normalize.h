@@ -19,11 +19,11 @@
 // matrix->quantiles when the reader found them), reference, mapping
 // (thread_num workers). A sample without any usable value is left unchanged,
 // takes no part in the reference and draws a warning naming it (names come
-// from the description's sample registry). When the values are spilled
+// from the study's sample registry). When the values are spilled
 // (matrix->logit null) the reference is stored in matrix->reference and the
 // mapping is left to normalize_block as the blocks are loaded. Always true.
 bool normalize(Data_matrix* matrix, uint32_t thread_num,
-               const Data_description* description = nullptr);
+               const Data_description* study = nullptr);
 
 // Quantile levels 0.01, 0.08, …, 0.99.
 constexpr size_t quantile_level_num = 15;

@@ -30,14 +30,14 @@ double inverse_logit(double mean) {
 // value has no mean (NaN: "-" in the table, no track line) rather than an
 // invented one, and the range is taken over the groups that have a mean (0
 // when fewer than two do).
-void finish_group_means(const Sample_layout& layout, const Data_description& description, uint32_t probe,
+void finish_group_means(const Sample_layout& layout, const Data_description& study, uint32_t probe,
                         const std::vector<double>& sum, const std::vector<double>& count, Probe_result& result) {
     double smallest = 1.0, largest = 0.0;
     uint32_t with_mean = 0;
     for (uint32_t g = 0; g < layout.groups; ++g) {
         if (count[g] < 1.0) {
             message("Warning: no valid beta value of probe %s in group %s\n",
-                    description.probe_index.get(probe).c_str(), description.group_index.get(g).c_str());
+                    study.probe_index.get(probe).c_str(), study.group_index.get(g).c_str());
             gsl_matrix_set(result.group_mean, probe, g, no_mean);
             continue;
         }
@@ -51,7 +51,7 @@ void finish_group_means(const Sample_layout& layout, const Data_description& des
 }
 
 // Group means of one probe: every usable value counts.
-void group_means(const Data_matrix& matrix, const Sample_layout& layout, const Data_description& description,
+void group_means(const Data_matrix& matrix, const Sample_layout& layout, const Data_description& study,
                  uint32_t probe, std::vector<double>& sum, std::vector<double>& count, Probe_result& result) {
     std::fill(sum.begin(), sum.end(), 0.0);
     std::fill(count.begin(), count.end(), 0.0);
@@ -62,14 +62,14 @@ void group_means(const Data_matrix& matrix, const Sample_layout& layout, const D
         sum[g] += values[s];
         count[g] += 1.0;
     }
-    finish_group_means(layout, description, probe, sum, count, result);
+    finish_group_means(layout, study, probe, sum, count, result);
 }
 
 // Stores the probe's p-value and, for a probe without a test, its warning.
-void store_pvalue(const Data_description& description, uint32_t probe, double p, Probe_result& result) {
+void store_pvalue(const Data_description& study, uint32_t probe, double p, Probe_result& result) {
     gsl_vector_set(result.pvalue, probe, p);
     if (p > 1.0) {
-        message("Warning: too few observations for probe %s\n", description.probe_index.get(probe).c_str());
+        message("Warning: too few observations for probe %s\n", study.probe_index.get(probe).c_str());
     }
 }
 
@@ -247,7 +247,7 @@ struct Row_block {
 // Fast worker: the block's rows first + t, first + t + step, … Writes only
 // those probes' pvalue, range, group_mean rows and fit entries.
 void probe_analysis_fast_thread(const Row_block* block, uint32_t t, uint32_t step,
-                                const Data_description* description, const Sample_layout* layout,
+                                const Data_description* study, const Sample_layout* layout,
                                 const Fast_design* design, Probe_result* result) {
     if (step == 0) return;
     Fast_scratch scratch(*layout, *design);
@@ -255,8 +255,8 @@ void probe_analysis_fast_thread(const Row_block* block, uint32_t t, uint32_t ste
         const uint32_t i = block->first + k;
         const Fit_summary fit = fast_fit(block->data + k * block->tda, *layout, *design, scratch);
         result->fit[i] = fit;
-        store_pvalue(*description, i, fast_pvalue(*layout, fit), *result);
-        finish_group_means(*layout, *description, i, scratch.sum, scratch.count, *result);
+        store_pvalue(*study, i, fast_pvalue(*layout, fit), *result);
+        finish_group_means(*layout, *study, i, scratch.sum, scratch.count, *result);
     }
 }
 
@@ -294,7 +294,7 @@ bool load_block(const Data_matrix& matrix, uint32_t b, uint32_t thread_num, Load
 // the rows of one block, one more thread loads and normalises the next, so
 // reading the spill file overlaps with the fits. False, after a message,
 // when the spill file cannot be read (the blocks before it are analysed).
-bool analyse_spilled_blocks(const Data_matrix& matrix, uint32_t workers, const Data_description& description,
+bool analyse_spilled_blocks(const Data_matrix& matrix, uint32_t workers, const Data_description& study,
                             const Sample_layout& layout, const Fast_design& design, Probe_result& result) {
     const Matrix_spill& spill = *matrix.spill;
     const uint32_t blocks = spill_block_count(spill);
@@ -309,7 +309,7 @@ bool analyse_spilled_blocks(const Data_matrix& matrix, uint32_t workers, const D
         const Row_block rows_in_memory{current.values->data, current.values->tda, spill_block_first(spill, b),
                                        spill_block_size(spill, b)};
         fan_out(workers, [&](uint32_t t, uint32_t n) {
-            probe_analysis_fast_thread(&rows_in_memory, t, n, &description, &layout, &design, &result);
+            probe_analysis_fast_thread(&rows_in_memory, t, n, &study, &layout, &design, &result);
         });
         if (loader.joinable()) loader.join();
         loaded = next_loaded;
@@ -368,10 +368,10 @@ void probe_result_free(Probe_result& result) {
     result.fit.clear();
 }
 
-bool probe_analysis(Data_matrix* matrix, uint32_t thread_num, const Data_description& description,
+bool probe_analysis(Data_matrix* matrix, uint32_t thread_num, const Data_description& study,
                     Probe_result& result, Fit_path path) {
     progress("     Probe analysis");
-    const uint32_t groups = description.group_index.size();
+    const uint32_t groups = study.group_index.size();
     if (!has_matrix(matrix) || probe_count(*matrix) == 0 || groups == 0) {
         message("Error: no probe or no sample group to analyse\n");
         probe_result_free(result);
@@ -386,40 +386,40 @@ bool probe_analysis(Data_matrix* matrix, uint32_t thread_num, const Data_descrip
         message("Error: the beta, covariable and continuous matrices disagree on the sample count\n");
         ok = false;
     } else if (path == Fit_path::fast || matrix->logit == nullptr) {
-        const Sample_layout layout = sample_layout(*matrix, description);
+        const Sample_layout layout = sample_layout(*matrix, study);
         const Fast_design design = fast_design(*matrix, layout);
         result.fit.clear();
         result.fit.reserve(probes);
         advise_huge_pages(result.fit.data(), probes * sizeof(Fit_summary));
         result.fit.assign(probes, Fit_summary());
         if (matrix->logit == nullptr) {
-            ok = analyse_spilled_blocks(*matrix, workers, description, layout, design, result);
+            ok = analyse_spilled_blocks(*matrix, workers, study, layout, design, result);
         } else {
             const Row_block all{matrix->logit->data, matrix->logit->tda, 0, probes};
             fan_out(workers, [&](uint32_t t, uint32_t n) {
-                probe_analysis_fast_thread(&all, t, n, &description, &layout, &design, &result);
+                probe_analysis_fast_thread(&all, t, n, &study, &layout, &design, &result);
             });
         }
     } else {
         fan_out(workers, [&](uint32_t t, uint32_t n) {
-            probe_analysis_thread(matrix, t, n, &description, &result);
+            probe_analysis_thread(matrix, t, n, &study, &result);
         });
     }
     if (!ok) return false;
     progress("       Calculate fdr and range");
-    fdr_range(matrix, result, description);
+    fdr_range(matrix, result, study);
     return true;
 }
 
 void probe_analysis_thread(Data_matrix* matrix, uint32_t first, uint32_t step,
-                           const Data_description* description, Probe_result* result) {
+                           const Data_description* study, Probe_result* result) {
     if (!has_matrix(matrix) || matrix->logit == nullptr || !consistent_shapes(*matrix) || step == 0) return;
-    const Sample_layout layout = sample_layout(*matrix, *description);
+    const Sample_layout layout = sample_layout(*matrix, *study);
     std::vector<double> sum(layout.groups), count(layout.groups);
     for (uint32_t i = first; i < probe_count(*matrix); i += step) {
-        store_pvalue(*description, i, dense_pvalue(*matrix, layout, gsl_matrix_const_ptr(matrix->logit, i, 0)),
+        store_pvalue(*study, i, dense_pvalue(*matrix, layout, gsl_matrix_const_ptr(matrix->logit, i, 0)),
                      *result);
-        group_means(*matrix, layout, *description, i, sum, count, *result);
+        group_means(*matrix, layout, *study, i, sum, count, *result);
     }
 }
 
@@ -460,7 +460,7 @@ void sort_ranks(std::vector<Rank_key>& keys, Name_of name_of) {
 
 }  // namespace
 
-void fdr_range(Data_matrix* /*matrix*/, Probe_result& result, const Data_description& description) {
+void fdr_range(Data_matrix* /*matrix*/, Probe_result& result, const Data_description& study) {
     if (result.pvalue == nullptr || result.fdr == nullptr) return;
     gsl_vector_set_all(result.fdr, 1.0);
     const uint32_t probes = static_cast<uint32_t>(std::min(result.pvalue->size, result.fdr->size));
@@ -471,9 +471,9 @@ void fdr_range(Data_matrix* /*matrix*/, Probe_result& result, const Data_descrip
         if (p < tested_limit) keys.push_back({p, i});
         // A row without an identifier ranks with the empty name, after the
         // registry's own message for the failed look-up.
-        if (p < tested_limit && description.probe_index.name(i).empty()) description.probe_index.get(i);
+        if (p < tested_limit && study.probe_index.name(i).empty()) study.probe_index.get(i);
     }
-    sort_ranks(keys, [&description](uint32_t row) { return description.probe_index.name(row); });
+    sort_ranks(keys, [&study](uint32_t row) { return study.probe_index.name(row); });
     const std::vector<double> fdr = running_max(keys);
     // Written back by row: a repeated identifier must not send two probes'
     // rates to one row.

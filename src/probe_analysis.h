@@ -41,14 +41,14 @@ inline bool has_mean(double group_mean) { return group_mean > 0.0 && group_mean 
 // after an error message, when there is no probe or no group, when the beta,
 // covariable and continuous matrices disagree on the sample count, or when a
 // block of spilled values cannot be read back.
-bool probe_analysis(Data_matrix* matrix, uint32_t thread_num, const Data_description& description,
+bool probe_analysis(Data_matrix* matrix, uint32_t thread_num, const Data_description& study,
                     Probe_result& result, Fit_path path = Fit_path::fast);
 
 // Reference worker: probes first, first+step, … each fitted with ancova on
 // freshly built dense designs. Writes only its probes' pvalue, range and
 // group_mean entries.
 void probe_analysis_thread(Data_matrix* matrix, uint32_t first, uint32_t step,
-                           const Data_description* description, Probe_result* result);
+                           const Data_description* study, Probe_result* result);
 
 // The probe stage's fast F test for any vector of per-sample values laid out
 // like a row of the beta matrix (NaN = no value), such as the derived sample
@@ -83,7 +83,7 @@ private:
 
 // FDR step: running maximum of m * p(r) / r over the ranked p-values below
 // 1.000001, capped at 1; written back by row. The matrix is not read.
-void fdr_range(Data_matrix* matrix, Probe_result& result, const Data_description& description);
+void fdr_range(Data_matrix* matrix, Probe_result& result, const Data_description& study);
 
 // One ranked entry of an FDR step: its Order key and the row it belongs to.
 struct Ranked_pvalue {

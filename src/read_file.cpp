@@ -96,13 +96,13 @@ bool parse_sample_line(std::string_view line, uint32_t covariable_num, bool cont
 
 // Registers a sound sample line as sample number `column`. Groups are
 // numbered by first appearance. False when the sample name repeats.
-bool register_sample(const Sample_line& line, Data_description& description,
+bool register_sample(const Sample_line& line, Data_description& study,
                      uint32_t& group_count, uint32_t column) {
     uint32_t number = 0;
-    if (!description.group_index.find(line.group, number))
-        description.group_index.add(line.group, group_count++);
-    bool unique = description.sample_group.add(line.sample, line.group);
-    description.sample_index.add(line.sample, column);
+    if (!study.group_index.find(line.group, number))
+        study.group_index.add(line.group, group_count++);
+    bool unique = study.sample_group.add(line.sample, line.group);
+    study.sample_index.add(line.sample, column);
     return unique;
 }
 
@@ -110,7 +110,7 @@ bool register_sample(const Sample_line& line, Data_description& description,
 // value and covariables of every sample. Every line is checked before the
 // caller decides to stop. False only when the file cannot be opened.
 bool read_sample_lines(const std::string& configure_file, uint32_t covariable_num,
-                       bool continuous_on, Data_description& description, Sample_table& table) {
+                       bool continuous_on, Data_description& study, Sample_table& table) {
     Line_reader reader;
     if (!reader.open(configure_file)) {
         message("Error: cannot open file %s.\n", configure_file.c_str());
@@ -126,7 +126,7 @@ bool read_sample_lines(const std::string& configure_file, uint32_t covariable_nu
                     configure_file.c_str(), print_length(line), line.data());
             table.sound = false;
         } else {
-            if (!register_sample(columns, description, group_count, table.sample_num)) table.sound = false;
+            if (!register_sample(columns, study, group_count, table.sample_num)) table.sound = false;
             table.continuous.push_back(columns.continuous);
             table.reference_file = columns.data_file;
         }
@@ -431,11 +431,11 @@ uint32_t spill_block_rows(uint32_t probe_num, uint32_t sample_num, uint32_t grou
 
 }  // namespace
 
-bool initialize_configure(const std::string& configure_file, Data_description& description,
+bool initialize_configure(const std::string& configure_file, Data_description& study,
                           Data_matrix* matrix, uint32_t& probe_num, uint32_t& sample_num,
                           uint32_t& covariable_num, const Parameter& options) {
     Sample_table table;
-    if (!read_sample_lines(configure_file, covariable_num, options.continuous_on, description, table))
+    if (!read_sample_lines(configure_file, covariable_num, options.continuous_on, study, table))
         return false;
     sample_num = table.sample_num;
     if (!table.sound) return false;
@@ -443,7 +443,7 @@ bool initialize_configure(const std::string& configure_file, Data_description& d
         message("Error: configuration file %s has no sample line\n", configure_file.c_str());
         return false;
     }
-    if (!register_probes(table.reference_file, description.probe_index, probe_num)) return false;
+    if (!register_probes(table.reference_file, study.probe_index, probe_num)) return false;
     if (probe_num == 0) {
         message("Error: reference sample file %s has no probe line\n", table.reference_file.c_str());
         return false;
@@ -452,7 +452,7 @@ bool initialize_configure(const std::string& configure_file, Data_description& d
     return true;
 }
 
-Data_matrix* read_data(const std::string& configure_file, Data_description& description,
+Data_matrix* read_data(const std::string& configure_file, Data_description& study,
                        uint32_t covariable_num, uint32_t thread_num, const Parameter& options) {
     progress("     Read data");
     uint64_t budget = 0;
@@ -463,9 +463,9 @@ Data_matrix* read_data(const std::string& configure_file, Data_description& desc
     }
     Data_matrix* matrix = new Data_matrix;
     uint32_t probe_num = 0, sample_num = 0;
-    if (!initialize_configure(configure_file, description, matrix, probe_num, sample_num, covariable_num,
+    if (!initialize_configure(configure_file, study, matrix, probe_num, sample_num, covariable_num,
                               options) ||
-        read_data_file(configure_file, matrix, probe_num, sample_num, thread_num, description, options,
+        read_data_file(configure_file, matrix, probe_num, sample_num, thread_num, study, options,
                        budget) == nullptr) {
         data_matrix_free(matrix);
         return nullptr;
@@ -474,7 +474,7 @@ Data_matrix* read_data(const std::string& configure_file, Data_description& desc
 }
 
 Data_matrix* read_data_file(const std::string& configure_file, Data_matrix* matrix, uint32_t& probe_num,
-                            uint32_t& sample_num, uint32_t thread_num, const Data_description& description,
+                            uint32_t& sample_num, uint32_t thread_num, const Data_description& study,
                             const Parameter& options, uint64_t memory_budget) {
     std::vector<std::string> files;
     if (!collect_data_files(configure_file, files)) {
@@ -490,11 +490,11 @@ Data_matrix* read_data_file(const std::string& configure_file, Data_matrix* matr
     const uint32_t workers = thread_num == 0 ? 1 : thread_num;
     Read_plan plan;
     plan.files = &files;
-    plan.probes = &description.probe_index;
+    plan.probes = &study.probe_index;
     plan.probe_num = probe_num;
-    if (options.nosnp) plan.snp = snp_rows(description.probe_index, probe_num);
+    if (options.nosnp) plan.snp = snp_rows(study.probe_index, probe_num);
     const uint32_t block_rows =
-        spill_block_rows(probe_num, sample_num, description.group_index.size(), workers, memory_budget);
+        spill_block_rows(probe_num, sample_num, study.group_index.size(), workers, memory_budget);
     if (block_rows == 0) {
         plan.logit = matrix->logit = gsl_matrix_alloc(probe_num, sample_num);
         advise_huge_pages(matrix->logit->data, matrix->logit->size1 * matrix->logit->tda * sizeof(double));

@@ -12,14 +12,14 @@
 #include "basic_type.h"
 #include "parameter.h"
 
-// Reads the configuration file into description (samples, groups), registers
+// Reads the configuration file into study (samples, groups), registers
 // the probes from the reference sample file (data file of the last sample
 // line: the first token of its line r names row r; a line without one leaves
 // its row without an identifier) and fills matrix->covariable and
 // matrix->continuous. P, N are set; K is an input. False, after its
 // messages, when the run must stop: a file cannot be opened or read, a
 // sample line is malformed, a sample name repeats, no sample line, or P is 0.
-bool initialize_configure(const std::string& configure_file, Data_description& description,
+bool initialize_configure(const std::string& configure_file, Data_description& study,
                           Data_matrix* matrix, uint32_t& probe_num, uint32_t& sample_num,
                           uint32_t& covariable_num, const Parameter& options);
 
@@ -29,7 +29,7 @@ bool initialize_configure(const std::string& configure_file, Data_description& d
 // (everything released). The values are kept in memory when the run fits
 // the memory budget (memory_budget in spill_file.h), otherwise in a spill
 // file; with normalisation on, each sample's quantiles are found as it is read.
-Data_matrix* read_data(const std::string& configure_file, Data_description& description,
+Data_matrix* read_data(const std::string& configure_file, Data_description& study,
                        uint32_t covariable_num, uint32_t thread_num, const Parameter& options);
 
 // Collects the data file names from the configuration file, places the
@@ -38,7 +38,7 @@ Data_matrix* read_data(const std::string& configure_file, Data_description& desc
 // opened or read or a data file is misaligned with the reference (matrix
 // stays the caller's, to be released with data_matrix_free).
 Data_matrix* read_data_file(const std::string& configure_file, Data_matrix* matrix, uint32_t& probe_num,
-                            uint32_t& sample_num, uint32_t thread_num, const Data_description& description,
+                            uint32_t& sample_num, uint32_t thread_num, const Data_description& study,
                             const Parameter& options, uint64_t memory_budget);
 
 // What the data-reading workers share (defined in read_file.cpp).

@@ -19,9 +19,9 @@ constexpr double no_value = std::numeric_limits<double>::quiet_NaN();
 
 // The matrix rows of a region in ascending order, the order in which every
 // path adds them.
-std::vector<uint32_t> sorted_rows(const CGI_description& description, uint32_t region) {
-    const uint32_t* first = description.region_probes.begin(region);
-    std::vector<uint32_t> rows(first, first + description.region_probes.count(region));
+std::vector<uint32_t> sorted_rows(const CGI_description& region_list, uint32_t region) {
+    const uint32_t* first = region_list.region_probes.begin(region);
+    std::vector<uint32_t> rows(first, first + region_list.region_probes.count(region));
     std::sort(rows.begin(), rows.end());
     return rows;
 }
@@ -48,12 +48,12 @@ double test_sums(const Sample_layout& layout, Region_sums sums, double* values, 
 
 // Fast path with the values in memory: regions t, t + step, … one at a time.
 void in_memory_thread(const Data_matrix& matrix, const Sample_layout& layout, const Fast_row_test& test,
-                      const CGI_description& description, uint32_t t, uint32_t step, gsl_vector* pvalue) {
+                      const CGI_description& region_list, uint32_t t, uint32_t step, gsl_vector* pvalue) {
     Fast_row_test::Worker worker(test);
     Region_buffers buffers(layout.samples);
-    const size_t regions = std::min(description.regions.size(), pvalue->size);
+    const size_t regions = std::min(region_list.regions.size(), pvalue->size);
     for (size_t i = t; i < regions; i += step) {
-        const std::vector<uint32_t> rows = sorted_rows(description, static_cast<uint32_t>(i));
+        const std::vector<uint32_t> rows = sorted_rows(region_list, static_cast<uint32_t>(i));
         if (rows.size() < 2) continue;
         const Region_sums sums = buffers.reset();
         for (uint32_t row : rows) {
@@ -80,7 +80,7 @@ struct Spill_batch {
 };
 
 // The regions from `from` on whose sums fit in `bytes` (at least one region).
-size_t fill_batch(const CGI_description& description, const std::vector<uint32_t>& testable, size_t from,
+size_t fill_batch(const CGI_description& region_list, const std::vector<uint32_t>& testable, size_t from,
                   uint64_t bytes, uint32_t samples, uint32_t probes, Spill_batch& batch) {
     const uint64_t per_region = 12ull * samples + 64;
     const size_t size = std::max<uint64_t>(1, std::min<uint64_t>(bytes / per_region, testable.size() - from));
@@ -88,7 +88,7 @@ size_t fill_batch(const CGI_description& description, const std::vector<uint32_t
     batch.rows.clear();
     batch.needed.assign(probes, 0);
     for (uint32_t region : batch.regions) {
-        batch.rows.push_back(sorted_rows(description, region));
+        batch.rows.push_back(sorted_rows(region_list, region));
         for (uint32_t row : batch.rows.back()) {
             if (row < probes) batch.needed[row] = 1;
         }
@@ -154,18 +154,18 @@ bool fill_batch_sums(const Data_matrix& matrix, uint32_t workers, const Sample_l
 // stage took: half of it for the rows loaded at once, half for the sums of
 // the regions filled together; regions that do not fit wait for another pass.
 bool spilled_pvalues(const Data_matrix& matrix, uint32_t workers, const Sample_layout& layout,
-                     const Fast_row_test& test, const CGI_description& description, gsl_vector* pvalue) {
+                     const Fast_row_test& test, const CGI_description& region_list, gsl_vector* pvalue) {
     const Matrix_spill& spill = *matrix.spill;
     const uint64_t half = static_cast<uint64_t>(spill.block_rows) * spill.sample_num * sizeof(double) / 2;
     const uint32_t chunk_rows = static_cast<uint32_t>(std::max<uint64_t>(1, spill.block_rows / 2));
     std::vector<uint32_t> testable;
-    const size_t regions = std::min(description.regions.size(), pvalue->size);
+    const size_t regions = std::min(region_list.regions.size(), pvalue->size);
     for (uint32_t i = 0; i < regions; ++i) {
-        if (description.region_probes.count(i) >= 2) testable.push_back(i);
+        if (region_list.region_probes.count(i) >= 2) testable.push_back(i);
     }
     Spill_batch batch;
     for (size_t from = 0; from < testable.size();) {
-        const size_t size = fill_batch(description, testable, from, half, layout.samples, spill.probe_num, batch);
+        const size_t size = fill_batch(region_list, testable, from, half, layout.samples, spill.probe_num, batch);
         if (!fill_batch_sums(matrix, workers, layout, chunk_rows, batch)) return false;
         fan_out(workers, [&](uint32_t t, uint32_t n) {
             Fast_row_test::Worker worker(test);
@@ -250,25 +250,25 @@ double mean_region_pvalue_reference(const Data_matrix& matrix, const Sample_layo
 }
 
 bool mean_region_pvalues(const Data_matrix& matrix, uint32_t thread_num, const Data_description& study,
-                         const CGI_description& description, Fit_path path, gsl_vector* pvalue) {
+                         const CGI_description& region_list, Fit_path path, gsl_vector* pvalue) {
     if (pvalue == nullptr || (matrix.logit == nullptr && matrix.spill == nullptr)) return true;
     const uint32_t workers = std::max<uint32_t>(thread_num, 1);
     const Sample_layout layout = sample_layout(matrix, study);
     if (path == Fit_path::reference && matrix.logit != nullptr) {
-        const size_t regions = std::min(description.regions.size(), pvalue->size);
+        const size_t regions = std::min(region_list.regions.size(), pvalue->size);
         fan_out(workers, [&](uint32_t t, uint32_t n) {
             for (uint32_t i = t; i < regions; i += n) {
-                const uint32_t* first = description.region_probes.begin(i);
-                const std::vector<uint32_t> rows(first, first + description.region_probes.count(i));
+                const uint32_t* first = region_list.region_probes.begin(i);
+                const std::vector<uint32_t> rows(first, first + region_list.region_probes.count(i));
                 if (rows.size() >= 2) gsl_vector_set(pvalue, i, mean_region_pvalue_reference(matrix, layout, rows));
             }
         });
         return true;
     }
     const Fast_row_test test(matrix, layout);
-    if (matrix.logit == nullptr) return spilled_pvalues(matrix, workers, layout, test, description, pvalue);
+    if (matrix.logit == nullptr) return spilled_pvalues(matrix, workers, layout, test, region_list, pvalue);
     fan_out(workers, [&](uint32_t t, uint32_t n) {
-        in_memory_thread(matrix, layout, test, description, t, n, pvalue);
+        in_memory_thread(matrix, layout, test, region_list, t, n, pvalue);
     });
     return true;
 }

@@ -43,11 +43,11 @@ bool region_sample_values(const Sample_layout& layout, Region_sums sums, double*
 double mean_region_pvalue_reference(const Data_matrix& matrix, const Sample_layout& layout,
                                     const std::vector<uint32_t>& rows);
 
-// Fills pvalue[i] for every region i of description with two probes or more
+// Fills pvalue[i] for every region i of region_list with two probes or more
 // (the others keep their entry), with thread_num workers: the fast path, in
 // memory or from the spill file, or the dense reference (in memory only).
 // False, after a message, when the spill file cannot be read.
 bool mean_region_pvalues(const Data_matrix& matrix, uint32_t thread_num, const Data_description& study,
-                         const CGI_description& description, Fit_path path, gsl_vector* pvalue);
+                         const CGI_description& region_list, Fit_path path, gsl_vector* pvalue);
 
 #endif

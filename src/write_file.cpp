@@ -66,10 +66,10 @@ void write_track_line(FILE* track, const std::string& chr, uint32_t loc, double 
             static_cast<unsigned long long>(loc) + 1ULL, value);
 }
 
-std::vector<std::string> group_names(const Data_description& description) {
+std::vector<std::string> group_names(const Data_description& study) {
     std::vector<std::string> names;
-    for (uint32_t g = 0; g < description.group_index.size(); ++g) {
-        names.push_back(description.group_index.get(g));
+    for (uint32_t g = 0; g < study.group_index.size(); ++g) {
+        names.push_back(study.group_index.get(g));
     }
     return names;
 }
@@ -194,29 +194,29 @@ struct Region_list {
 // PROBE: every identifier followed by a comma; ANNOTATION: the annotation of
 // the probe at list position floor(n / 2), empty when it has none.
 void write_region_row(FILE* table, const Bed& region, double pvalue, double fdr, Region_list probes,
-                      const Data_description& description, const std::vector<Point>& points,
+                      const Data_description& study, const std::vector<Point>& points,
                       const Probe_index_map& probe_index_map) {
     fprintf(table, "%s\t%u\t%llu\t%s\t%g\t%g\t", region.chr.c_str(), region.start,
             static_cast<unsigned long long>(region.end), region.name.c_str(), pvalue, fdr);
     for (uint32_t k = 0; k < probes.count; ++k) {
-        const std::string_view id = description.probe_index.name(probes.rows[k]);
+        const std::string_view id = study.probe_index.name(probes.rows[k]);
         fprintf(table, "%.*s,", print_length(id), id.data());
     }
     const Point* middle =
         probes.count == 0
             ? nullptr
-            : annotation_of(description.probe_index.name(probes.rows[probes.count / 2]), points, probe_index_map);
+            : annotation_of(study.probe_index.name(probes.rows[probes.count / 2]), points, probe_index_map);
     fprintf(table, "\t%s\n", middle != nullptr ? middle->ann.c_str() : "");
 }
 
 // Adds the probes of one reported region to the track probes. A probe
 // without an annotation is skipped: never another probe's value.
-void collect_region_probes(Region_list probes, const Data_description& description,
+void collect_region_probes(Region_list probes, const Data_description& study,
                            const std::vector<Point>& points, const Probe_index_map& probe_index_map,
                            std::vector<Track_probe>& track_probes) {
     for (uint32_t k = 0; k < probes.count; ++k) {
         uint32_t record = 0;
-        const std::string_view id = description.probe_index.name(probes.rows[k]);
+        const std::string_view id = study.probe_index.name(probes.rows[k]);
         if (id.empty() || !probe_index_map.find(id, record) || record >= points.size()) continue;
         track_probes.push_back({record, probes.rows[k]});
     }
@@ -266,35 +266,35 @@ void write_region_tracks(std::vector<Track_probe>& track_probes, const std::vect
 }
 
 // Table rows of the reported regions, in region order; collects their probes.
-void write_region_rows(FILE* table, const Parameter& options, const Data_description& description,
+void write_region_rows(FILE* table, const Parameter& options, const Data_description& study,
                        const std::vector<Point>& points, const Probe_index_map& probe_index_map,
-                       const CGI_result& result, const CGI_description& regions,
+                       const CGI_result& result, const CGI_description& region_list,
                        std::vector<Track_probe>& track_probes) {
     if (result.pvalue == nullptr || result.fdr == nullptr) return;  // no region
-    const size_t count = std::min({regions.regions.size(), result.pvalue->size, result.fdr->size});
+    const size_t count = std::min({region_list.regions.size(), result.pvalue->size, result.fdr->size});
     for (size_t i = 0; i < count; ++i) {
         const double p = gsl_vector_get(result.pvalue, i);
         const double q = gsl_vector_get(result.fdr, i);
         if (!reported(p, q, options)) continue;
         const uint32_t region = static_cast<uint32_t>(i);
-        const Region_list probes{regions.region_probes.begin(region), regions.region_probes.count(region)};
-        write_region_row(table, regions.regions[i], p, q, probes, description, points, probe_index_map);
-        collect_region_probes(probes, description, points, probe_index_map, track_probes);
+        const Region_list probes{region_list.region_probes.begin(region), region_list.region_probes.count(region)};
+        write_region_row(table, region_list.regions[i], p, q, probes, study, points, probe_index_map);
+        collect_region_probes(probes, study, points, probe_index_map, track_probes);
     }
 }
 
 bool write_region_result(const Region_output& output, const Parameter& options,
-                         const Data_description& description, const Probe_result& probe_result,
+                         const Data_description& study, const Probe_result& probe_result,
                          const std::vector<Point>& points,
                          const Probe_index_map& probe_index_map,
-                         const CGI_result& result, const CGI_description& regions) {
+                         const CGI_result& result, const CGI_description& region_list) {
     progress(output.title);
     Output_file table(output.table);
     if (!table.is_open()) {
         message("Error: cannot open file %s\n", output.table.c_str());
         return false;
     }
-    const std::vector<std::string> groups = group_names(description);
+    const std::vector<std::string> groups = group_names(study);
     std::vector<std::unique_ptr<Output_file>> tracks;
     if (!open_region_tracks(output.prefix, groups, tracks)) {
         close_all(tracks);
@@ -303,7 +303,7 @@ bool write_region_result(const Region_output& output, const Parameter& options,
     }
     fputs("CHR\tSTART\tEND\tNAME\tPVALUE\tFDR\tPROBE\tANNOTATION\n", table.get());
     std::vector<Track_probe> track_probes;
-    write_region_rows(table.get(), options, description, points, probe_index_map, result, regions,
+    write_region_rows(table.get(), options, study, points, probe_index_map, result, region_list,
                       track_probes);
     write_region_tracks(track_probes, points, probe_result, tracks);
     bool ok = table.close();
@@ -312,7 +312,7 @@ bool write_region_result(const Region_output& output, const Parameter& options,
 
 }  // namespace
 
-bool write_probe_result(const Data_description& description, const Probe_result& result,
+bool write_probe_result(const Data_description& study, const Probe_result& result,
                         const std::vector<Point>& points,
                         const Probe_index_map& probe_index_map,
                         const Parameter& options) {
@@ -322,15 +322,15 @@ bool write_probe_result(const Data_description& description, const Probe_result&
         message("Error: cannot open file %s\n", options.probe_out_file.c_str());
         return false;
     }
-    const std::vector<std::string> groups = group_names(description);
+    const std::vector<std::string> groups = group_names(study);
     write_probe_header(table.get(), groups);
     std::vector<std::unique_ptr<Output_file>> tracks;
     bool ok = open_probe_tracks(options.probe_prefix, groups, tracks);
     const size_t count = probe_count(result);
     // Rows in probe order: the registry's index order is the matrix row order.
-    const uint32_t rows = static_cast<uint32_t>(std::min<size_t>(count, description.probe_index.index_end()));
+    const uint32_t rows = static_cast<uint32_t>(std::min<size_t>(count, study.probe_index.index_end()));
     for (uint32_t row = 0; row < rows; ++row) {
-        const std::string_view id = description.probe_index.name(row);
+        const std::string_view id = study.probe_index.name(row);
         if (id.empty()) continue;
         // Thresholds first: the annotation look-up is the costly test.
         if (!reported(gsl_vector_get(result.pvalue, row), gsl_vector_get(result.fdr, row),
@@ -346,22 +346,22 @@ bool write_probe_result(const Data_description& description, const Probe_result&
     return close_all(tracks) && ok;
 }
 
-bool write_cgi_result(const Parameter& options, const Data_description& description,
+bool write_cgi_result(const Parameter& options, const Data_description& study,
                       const Probe_result& probe_result, const std::vector<Point>& points,
                       const Probe_index_map& probe_index_map,
-                      const CGI_result& result, const CGI_description& regions) {
+                      const CGI_result& result, const CGI_description& region_list) {
     const Region_output output{"     Writing predefined region result", options.r1_out_file,
                                options.r1_prefix};
-    return write_region_result(output, options, description, probe_result, points, probe_index_map,
-                               result, regions);
+    return write_region_result(output, options, study, probe_result, points, probe_index_map,
+                               result, region_list);
 }
 
-bool write_dmr_result(const Parameter& options, const Data_description& description,
+bool write_dmr_result(const Parameter& options, const Data_description& study,
                       const Probe_result& probe_result, const std::vector<Point>& points,
                       const Probe_index_map& probe_index_map,
-                      const CGI_result& result, const CGI_description& regions) {
+                      const CGI_result& result, const CGI_description& region_list) {
     const Region_output output{"     Writing arbitrary region result", options.r2_out_file,
                                options.r2_prefix};
-    return write_region_result(output, options, description, probe_result, points, probe_index_map,
-                               result, regions);
+    return write_region_result(output, options, study, probe_result, points, probe_index_map,
+                               result, region_list);
 }

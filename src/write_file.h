@@ -17,21 +17,21 @@
 #include "probe_analysis.h"
 
 // Probe table (probe_out_file) and one track per group (probe_prefix_<group>.BedGraph).
-bool write_probe_result(const Data_description& description, const Probe_result& result,
+bool write_probe_result(const Data_description& study, const Probe_result& result,
                         const std::vector<Point>& points,
                         const Probe_index_map& probe_index_map,
                         const Parameter& options);
 
 // Predefined-region table (r1_out_file) and tracks (r1_prefix_<group>.BedGraph).
-bool write_cgi_result(const Parameter& options, const Data_description& description,
+bool write_cgi_result(const Parameter& options, const Data_description& study,
                       const Probe_result& probe_result, const std::vector<Point>& points,
                       const Probe_index_map& probe_index_map,
-                      const CGI_result& result, const CGI_description& regions);
+                      const CGI_result& result, const CGI_description& region_list);
 
 // Arbitrary-region table (r2_out_file) and tracks (r2_prefix_<group>.BedGraph).
-bool write_dmr_result(const Parameter& options, const Data_description& description,
+bool write_dmr_result(const Parameter& options, const Data_description& study,
                       const Probe_result& probe_result, const std::vector<Point>& points,
                       const Probe_index_map& probe_index_map,
-                      const CGI_result& result, const CGI_description& regions);
+                      const CGI_result& result, const CGI_description& region_list);
 
 #endif

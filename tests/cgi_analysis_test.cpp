@@ -23,9 +23,9 @@ namespace {
 // A study held in memory: samples, groups, probes, matrix, regions, and the
 // probes' own fit summaries as the probe stage leaves them.
 struct Study {
-    Data_description description;
+    Data_description names;
     Data_matrix* matrix = new Data_matrix;
-    CGI_description regions;
+    CGI_description region_list;
     Probe_result probes;
 
     Study() = default;
@@ -44,14 +44,14 @@ std::unique_ptr<Study> make_study(uint32_t probes, const std::vector<uint32_t>& 
     uint32_t group_count = 0;
     for (uint32_t g : groups) group_count = std::max(group_count, g + 1);
     for (uint32_t g = 0; g < group_count; ++g)
-        study->description.group_index.add("g" + std::to_string(g), g);
+        study->names.group_index.add("g" + std::to_string(g), g);
     for (uint32_t s = 0; s < samples; ++s) {
         const std::string name = "s" + std::to_string(s);
-        study->description.sample_index.add(name, s);
-        study->description.sample_group.add(name, "g" + std::to_string(groups[s]));
+        study->names.sample_index.add(name, s);
+        study->names.sample_group.add(name, "g" + std::to_string(groups[s]));
     }
     for (uint32_t p = 0; p < probes; ++p)
-        study->description.probe_index.add("cg" + std::to_string(p), p);
+        study->names.probe_index.add("cg" + std::to_string(p), p);
     Data_matrix& m = *study->matrix;
     m.logit = gsl_matrix_calloc(probes, samples);
     if (covariables > 0) m.covariable = gsl_matrix_calloc(samples, covariables);
@@ -63,14 +63,14 @@ std::unique_ptr<Study> make_study(uint32_t probes, const std::vector<uint32_t>& 
 }
 
 void add_region(Study& study, const std::vector<uint32_t>& rows) {
-    const uint32_t index = static_cast<uint32_t>(study.regions.regions.size());
+    const uint32_t index = static_cast<uint32_t>(study.region_list.regions.size());
     Bed region;
     region.chr = "chr1";
     region.start = 1000 * index;
     region.end = region.start + 500;
-    study.regions.regions.push_back(region);
+    study.region_list.regions.push_back(region);
     if (rows.empty()) return;
-    for (uint32_t row : rows) study.regions.region_probes.add(index, row);
+    for (uint32_t row : rows) study.region_list.region_probes.add(index, row);
 }
 
 // Each probe's own reduced and full least-squares fits on its usable values,
@@ -79,7 +79,7 @@ void fill_probe_fits(Study& study) {
     const Data_matrix& m = *study.matrix;
     const size_t samples = m.logit->size2;
     const size_t K = m.covariable ? m.covariable->size2 : 0;
-    const size_t G = study.description.group_index.size();
+    const size_t G = study.names.group_index.size();
     const bool continuous = m.continuous != nullptr;
     const size_t pr = K + 1, pf = continuous ? K + 2 : G + K;
     Lsq_workspace ws;
@@ -99,9 +99,9 @@ void fill_probe_fits(Study& study) {
                 full.push_back(gsl_matrix_get(m.continuous, s, 0));
             } else {
                 const std::string group =
-                    study.description.sample_group.get_group("s" + std::to_string(s));
+                    study.names.sample_group.get_group("s" + std::to_string(s));
                 for (size_t g = 0; g < G; ++g)
-                    full.push_back(study.description.group_index.get(group) == g);
+                    full.push_back(study.names.group_index.get(group) == g);
             }
         }
         Fit_summary& fit = study.probes.fit[row];
@@ -123,7 +123,7 @@ std::vector<double> run_regions(Study& study, uint32_t threads, Fit_path path,
                                 std::vector<double>* fdr = nullptr, Region_test test = Region_test::pooled) {
     CGI_result result;
     capture_stdout([&] {
-        test_regions(study.matrix, threads, study.description, result, study.regions, &study.probes,
+        test_regions(study.matrix, threads, study.names, result, study.region_list, &study.probes,
                      path, test);
     });
     std::vector<double> pvalues = values(result.pvalue);
@@ -165,7 +165,7 @@ double centred_ss(const std::vector<double>& v) {
     return ss;
 }
 
-TEST(RegionTest, three_probes_six_samples_matches_hand_computed_f_test) {
+TEST(cgi_analysis, three_probes_six_samples_matches_hand_computed_f_test) {
     auto study = three_probes_six_samples();
     double rss_reduced = 0.0, rss_full = 0.0;
     for (size_t p = 0; p < 3; ++p) {
@@ -186,10 +186,10 @@ TEST(RegionTest, three_probes_six_samples_matches_hand_computed_f_test) {
     EXPECT_NEAR(run_regions(*study, 1, Fit_path::fast)[0], expected, 1e-9 * expected);
 }
 
-TEST(RegionTest, region_of_fewer_than_two_probes_is_untested) {
+TEST(cgi_analysis, region_of_fewer_than_two_probes_is_untested) {
     // Region 0 has one probe, region 1 none at all, region 2 is testable.
     auto study = three_probes_six_samples();
-    study->regions = CGI_description();
+    study->region_list = CGI_description();
     add_region(*study, {0});
     add_region(*study, {});
     add_region(*study, {0, 1});
@@ -204,10 +204,10 @@ TEST(RegionTest, region_of_fewer_than_two_probes_is_untested) {
         EXPECT_DOUBLE_EQ(fdr[2], p[2]);  // m = 1: the untested regions do not count
     }
     // The lookups must not have given the region without probes any.
-    EXPECT_EQ(study->regions.region_probes.count(1), 0u);
+    EXPECT_EQ(study->region_list.region_probes.count(1), 0u);
 }
 
-TEST(RegionTest, observation_count_decides_too_few_by_full_columns) {
+TEST(cgi_analysis, observation_count_decides_too_few_by_full_columns) {
     // Two probes, one covariable, two groups: 4 reduced and 6 full columns.
     // Samples 0-3 usable for probe 0, samples 0-2 for probe 1: 7 observations
     // (d2 = 1) are tested; leaving out one more (6 = full columns) is not.
@@ -228,7 +228,7 @@ TEST(RegionTest, observation_count_decides_too_few_by_full_columns) {
     for (Fit_path path : {Fit_path::reference, Fit_path::fast}) {
         CGI_result result;
         std::string out = capture_stdout([&] {
-            test_regions(study->matrix, 1, study->description, result, study->regions,
+            test_regions(study->matrix, 1, study->names, result, study->region_list,
                          &study->probes, path, Region_test::pooled);
         });
         EXPECT_EQ(out, "Warning: too few observations in linear regression.\n");
@@ -238,7 +238,7 @@ TEST(RegionTest, observation_count_decides_too_few_by_full_columns) {
     }
 }
 
-TEST(RegionTest, region_without_any_usable_value_is_untested) {
+TEST(cgi_analysis, region_without_any_usable_value_is_untested) {
     auto study = three_probes_six_samples();
     gsl_matrix_set_all(study->matrix->logit, excluded_value);
     fill_probe_fits(*study);
@@ -246,19 +246,19 @@ TEST(RegionTest, region_without_any_usable_value_is_untested) {
     EXPECT_EQ(run_regions(*study, 1, Fit_path::fast)[0], 2.0);
 }
 
-TEST(RegionTest, worker_takes_every_step_th_region) {
+TEST(cgi_analysis, worker_takes_every_step_th_region) {
     // Ten testable regions; worker 1 of 4 must write regions 1, 5 and 9 only.
     auto study = three_probes_six_samples();
-    study->regions = CGI_description();
+    study->region_list = CGI_description();
     for (int i = 0; i < 10; ++i) add_region(*study, {0, 1, 2});
     CGI_result result;
     result.pvalue = gsl_vector_alloc(10);
     gsl_vector_set_all(result.pvalue, 2.0);
-    cgi_analysis_thread(study->matrix, 1, 4, &study->description, &study->regions, &result);
+    cgi_analysis_thread(study->matrix, 1, 4, &study->names, &study->region_list, &result);
     for (size_t i = 0; i < 10; ++i)
         EXPECT_EQ(gsl_vector_get(result.pvalue, i) < 1.0, i % 4 == 1) << i;
     gsl_vector_set_all(result.pvalue, 2.0);
-    cgi_analysis_fast_thread(study->matrix, 1, 4, &study->description, &study->regions,
+    cgi_analysis_fast_thread(study->matrix, 1, 4, &study->names, &study->region_list,
                              &study->probes, &result);
     for (size_t i = 0; i < 10; ++i)
         EXPECT_EQ(gsl_vector_get(result.pvalue, i) < 1.0, i % 4 == 1) << i;
@@ -330,7 +330,7 @@ const Random_case random_cases[] = {
     {4, 2, false, false}, {1, 0, true, false},  {1, 2, true, true},
 };
 
-TEST(RegionTest, fast_path_matches_dense_reference_on_random_regions) {
+TEST(cgi_analysis, fast_path_matches_dense_reference_on_random_regions) {
     const uint32_t seed = 20240611;
     std::mt19937 rng(seed);
     int tested = 0;
@@ -349,14 +349,14 @@ TEST(RegionTest, fast_path_matches_dense_reference_on_random_regions) {
     EXPECT_GT(tested, 1000);  // most regions must really be compared, not both untested
 }
 
-TEST(RegionTest, probe_stage_fits_give_reference_pvalues) {
+TEST(cgi_analysis, probe_stage_fits_give_reference_pvalues) {
     // The fits main hands over come from the probe stage's fast path.
     std::mt19937 rng(5);
     for (const Random_case& c : {random_cases[2], random_cases[5]}) {
         auto study = random_study(c, rng);
         Probe_result probes;
         capture_stdout(
-            [&] { probe_analysis(study->matrix, 2, study->description, probes, Fit_path::fast); });
+            [&] { probe_analysis(study->matrix, 2, study->names, probes, Fit_path::fast); });
         study->probes.fit = probes.fit;
         probe_result_free(probes);
         expect_same_pvalues(run_regions(*study, 1, Fit_path::reference),
@@ -364,7 +364,7 @@ TEST(RegionTest, probe_stage_fits_give_reference_pvalues) {
     }
 }
 
-TEST(RegionTest, worker_count_does_not_change_results) {
+TEST(cgi_analysis, worker_count_does_not_change_results) {
     std::mt19937 rng(99);
     for (const Random_case& c : {random_cases[1], random_cases[4]}) {
         auto study = random_study(c, rng);
@@ -377,7 +377,7 @@ TEST(RegionTest, worker_count_does_not_change_results) {
     }
 }
 
-TEST(RegionTest, fast_path_without_probe_fits_falls_back_to_reference) {
+TEST(cgi_analysis, fast_path_without_probe_fits_falls_back_to_reference) {
     auto study = three_probes_six_samples();
     const double reference = run_regions(*study, 1, Fit_path::reference)[0];
     study->probes.fit.clear();
@@ -386,7 +386,7 @@ TEST(RegionTest, fast_path_without_probe_fits_falls_back_to_reference) {
 
 // ---- the mean test ----
 
-TEST(MeanRegionTest, tests_the_sample_means_of_centred_probe_values) {
+TEST(mean_region_pvalues, tests_the_sample_means_of_centred_probe_values) {
     // Probe 0 misses sample 1 and probe 2 misses sample 4: their samples
     // average the centred values they have, so a probe's level does not
     // leak into them.
@@ -413,7 +413,7 @@ TEST(MeanRegionTest, tests_the_sample_means_of_centred_probe_values) {
         EXPECT_NEAR(run_regions(*study, 1, path, nullptr, Region_test::mean)[0], expected, 1e-9 * expected);
 }
 
-TEST(MeanRegionTest, fast_path_matches_dense_reference_on_random_regions) {
+TEST(mean_region_pvalues, fast_path_matches_dense_reference_on_random_regions) {
     const uint32_t seed = 20261209;
     std::mt19937 rng(seed);
     int tested = 0;
@@ -450,7 +450,7 @@ void spill_values(Study& study, uint32_t block_rows) {
     m.logit = nullptr;
 }
 
-TEST(MeanRegionTest, spilled_values_give_the_same_bits) {
+TEST(mean_region_pvalues, spilled_values_give_the_same_bits) {
     // Small blocks: regions are filled a few at a time, from rows loaded a
     // few at a time, over several passes.
     std::mt19937 rng(11);
@@ -471,7 +471,7 @@ TEST(MeanRegionTest, spilled_values_give_the_same_bits) {
 // probes) and have probe-specific spreads. The mean test keeps its size;
 // the pooled model, which takes the probe-sample values as independent,
 // does not.
-TEST(MeanRegionTest, null_p_values_hold_their_size_where_the_pooled_model_fails) {
+TEST(mean_region_pvalues, null_p_values_hold_their_size_where_the_pooled_model_fails) {
     const uint32_t regions = 3000, samples = 20;
     std::mt19937 rng(20261209);
     std::uniform_int_distribution<uint32_t> size(2, 20);
@@ -498,7 +498,7 @@ TEST(MeanRegionTest, null_p_values_hold_their_size_where_the_pooled_model_fails)
         add_region(*study, rows);
     }
     Probe_result probe_result;
-    capture_stdout([&] { probe_analysis(study->matrix, 2, study->description, probe_result); });
+    capture_stdout([&] { probe_analysis(study->matrix, 2, study->names, probe_result); });
     study->probes.fit = probe_result.fit;
     probe_result_free(probe_result);
     const auto below = [](const std::vector<double>& p) {
@@ -517,14 +517,14 @@ TEST(MeanRegionTest, null_p_values_hold_their_size_where_the_pooled_model_fails)
 
 // ---- no region, progress lines ----
 
-TEST(RegionTest, no_region_leaves_result_null_and_runs_nothing) {
+TEST(cgi_analysis, no_region_leaves_result_null_and_runs_nothing) {
     auto study = three_probes_six_samples();
-    study->regions = CGI_description();
+    study->region_list = CGI_description();
     CGI_result result;
     result.pvalue = gsl_vector_alloc(3);  // a stale result is released, not kept
     result.fdr = gsl_vector_alloc(3);
     std::string out = capture_stdout([&] {
-        test_regions(study->matrix, 2, study->description, result, study->regions, &study->probes,
+        test_regions(study->matrix, 2, study->names, result, study->region_list, &study->probes,
                      Fit_path::fast, Region_test::pooled, "       Finding fdr");
     });
     EXPECT_EQ(result.pvalue, nullptr);
@@ -534,11 +534,11 @@ TEST(RegionTest, no_region_leaves_result_null_and_runs_nothing) {
     cgi_result_free(result);
 }
 
-TEST(RegionTest, stage_prints_its_three_progress_lines) {
+TEST(cgi_analysis, stage_prints_its_three_progress_lines) {
     auto study = three_probes_six_samples();
     CGI_result result;
     std::string out = capture_stdout([&] {
-        cgi_analysis(study->matrix, 2, study->description, result, study->regions, &study->probes);
+        cgi_analysis(study->matrix, 2, study->names, result, study->region_list, &study->probes);
     });
     EXPECT_EQ(mask_time_stamps(out),
               "[TIME]     Analyzing differentially methylated predefined region\n"
@@ -559,7 +559,7 @@ CGI_result result_with_pvalues(const std::vector<double>& pvalues) {
     return result;
 }
 
-TEST(RegionFdrTest, running_maximum_raises_later_ranks) {
+TEST(fdr_range_cgi, running_maximum_raises_later_ranks) {
     CGI_result result = result_with_pvalues({0.04, 2.0, 0.01, 0.03});
     fdr_range_cgi(result);
     EXPECT_NEAR(gsl_vector_get(result.fdr, 0), 0.045, 1e-15);
@@ -569,7 +569,7 @@ TEST(RegionFdrTest, running_maximum_raises_later_ranks) {
     cgi_result_free(result);
 }
 
-TEST(RegionFdrTest, p_value_of_one_counts_and_fdr_is_capped) {
+TEST(fdr_range_cgi, p_value_of_one_counts_and_fdr_is_capped) {
     // m = 2 counts the 1.0: 0.6 gets 2 x 0.6 = 1.2, capped to 1.
     CGI_result result = result_with_pvalues({1.0, 0.6, 2.0});
     fdr_range_cgi(result);
@@ -579,7 +579,7 @@ TEST(RegionFdrTest, p_value_of_one_counts_and_fdr_is_capped) {
     cgi_result_free(result);
 }
 
-TEST(RegionFdrTest, tied_p_values_share_one_fdr_across_many_regions) {
+TEST(fdr_range_cgi, tied_p_values_share_one_fdr_across_many_regions) {
     // Twelve regions so that index names "10", "11" sort before "2" among ties.
     std::vector<double> p(12, 0.02);
     p[0] = 0.001;

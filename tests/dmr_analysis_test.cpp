@@ -21,27 +21,27 @@ std::vector<Point> points_at(const std::vector<std::pair<std::string, uint32_t>>
 // "chr:start-end id,id,…" per region, checking the fixed region properties;
 // name(row) gives the identifier of a listed row.
 template <class Name>
-std::vector<std::string> regions_of(const CGI_description& d, Name name) {
+std::vector<std::string> regions_of(const CGI_description& region_list, Name name) {
     std::vector<std::string> shown;
-    for (uint32_t i = 0; i < d.regions.size(); ++i) {
-        const Bed& r = d.regions[i];
+    for (uint32_t i = 0; i < region_list.regions.size(); ++i) {
+        const Bed& r = region_list.regions[i];
         EXPECT_EQ(r.name, "");
-        EXPECT_GE(d.region_probes.count(i), 2u) << "region " << i;
+        EXPECT_GE(region_list.region_probes.count(i), 2u) << "region " << i;
         std::string text = r.chr + ":" + std::to_string(r.start) + "-" + std::to_string(r.end) + " ";
-        for (uint32_t k = 0; k < d.region_probes.count(i); ++k) text += name(d.region_probes.begin(i)[k]) + ",";
+        for (uint32_t k = 0; k < region_list.region_probes.count(i); ++k) text += name(region_list.region_probes.begin(i)[k]) + ",";
         shown.push_back(text.substr(0, text.size() - 1));
     }
-    EXPECT_EQ(d.region_probes.regions_with_probes(), d.regions.size());
+    EXPECT_EQ(region_list.region_probes.regions_with_probes(), region_list.regions.size());
     return shown;
 }
 
 // Regions of points, every point a study probe whose row is its index.
 std::vector<std::string> find(const std::vector<Point>& points) {
-    CGI_description d;
+    CGI_description region_list;
     std::vector<uint32_t> all(points.size());
     for (uint32_t i = 0; i < points.size(); ++i) all[i] = i;
-    find_region(points, all, all, d);
-    return regions_of(d, [&](uint32_t row) { return points[row].id; });
+    find_region(points, all, all, region_list);
+    return regions_of(region_list, [&](uint32_t row) { return points[row].id; });
 }
 
 using Texts = std::vector<std::string>;
@@ -95,21 +95,21 @@ namespace {
 // Four samples in two groups (s1, s2 in A; s3, s4 in B); every probe of the
 // study gets a row of usable values with a group difference.
 struct Study {
-    Data_description description;
+    Data_description names;
     Data_matrix* matrix = nullptr;
 
     explicit Study(const std::vector<std::string>& probe_ids) {
         const char* samples[] = {"s1", "s2", "s3", "s4"};
         for (uint32_t c = 0; c < 4; ++c) {
-            description.sample_index.add(samples[c], c);
-            description.sample_group.add(samples[c], c < 2 ? "A" : "B");
+            names.sample_index.add(samples[c], c);
+            names.sample_group.add(samples[c], c < 2 ? "A" : "B");
         }
-        description.group_index.add("A", 0);
-        description.group_index.add("B", 1);
+        names.group_index.add("A", 0);
+        names.group_index.add("B", 1);
         matrix = new Data_matrix;
         matrix->logit = gsl_matrix_alloc(probe_ids.size(), 4);
         for (uint32_t r = 0; r < probe_ids.size(); ++r) {
-            description.probe_index.add(probe_ids[r], r);
+            names.probe_index.add(probe_ids[r], r);
             for (uint32_t c = 0; c < 4; ++c) gsl_matrix_set(matrix->logit, r, c, 0.1 * r + 0.3 * c + (c >= 2));
         }
     }
@@ -117,7 +117,7 @@ struct Study {
 };
 
 struct Stage_run {
-    CGI_description description;
+    CGI_description region_list;
     CGI_result result;
     std::string out;
     ~Stage_run() { cgi_result_free(result); }
@@ -129,7 +129,7 @@ void run_stage(Study& study, const std::vector<Point>& points, Stage_run& run) {
     Parameter options;
     options.thread_num = 2;
     run.out = capture_stdout([&] {
-        dmr_analysis(study.description, study.matrix, options, points, index, run.description, run.result,
+        dmr_analysis(study.names, study.matrix, options, points, index, run.region_list, run.result,
                      nullptr, Fit_path::reference);
     });
 }
@@ -150,7 +150,7 @@ TEST(dmr_analysis, regions_are_formed_from_study_probes_only) {
     for (size_t i = 0; i < points.size(); ++i) points[i].id = ids[i];
     Stage_run run;
     run_stage(study, points, run);
-    EXPECT_EQ(regions_of(run.description, [&](uint32_t row) { return std::string(study.description.probe_index.name(row)); }), (Texts{"chr1:1000-1091 p1,p3"}));
+    EXPECT_EQ(regions_of(run.region_list, [&](uint32_t row) { return std::string(study.names.probe_index.name(row)); }), (Texts{"chr1:1000-1091 p1,p3"}));
     EXPECT_EQ(mask_time_stamps(run.out), stage_lines);
     ASSERT_NE(run.result.pvalue, nullptr);
     ASSERT_EQ(run.result.pvalue->size, 1u);
@@ -166,7 +166,7 @@ TEST(dmr_analysis, duplicate_annotation_lines_put_a_probe_in_once) {
     points[2].id = "p2";
     Stage_run run;
     run_stage(study, points, run);
-    EXPECT_EQ(regions_of(run.description, [&](uint32_t row) { return std::string(study.description.probe_index.name(row)); }), (Texts{"chr1:1000-1081 p1,p2"}));
+    EXPECT_EQ(regions_of(run.region_list, [&](uint32_t row) { return std::string(study.names.probe_index.name(row)); }), (Texts{"chr1:1000-1081 p1,p2"}));
 }
 
 TEST(dmr_analysis, no_region_is_a_normal_outcome) {
@@ -175,8 +175,8 @@ TEST(dmr_analysis, no_region_is_a_normal_outcome) {
          {std::vector<Point>{}, points_at({{"chr1", 10}}), points_at({{"chr1", 10}, {"chr2", 20}})}) {
         Stage_run run;
         run_stage(study, points, run);
-        EXPECT_TRUE(run.description.regions.empty());
-        EXPECT_TRUE(run.description.region_probes.empty());
+        EXPECT_TRUE(run.region_list.regions.empty());
+        EXPECT_TRUE(run.region_list.region_probes.empty());
         EXPECT_EQ(run.result.pvalue, nullptr);
         EXPECT_EQ(mask_time_stamps(run.out), stage_lines);
     }

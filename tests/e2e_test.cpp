@@ -218,18 +218,18 @@ std::vector<std::string> scenarios() {
     return names;
 }
 
-class Scenario : public ::testing::TestWithParam<std::string> {};
+class scenario : public ::testing::TestWithParam<std::string> {};
 
-TEST_P(Scenario, single_thread_matches_expected_files_and_messages) { check_scenario(GetParam(), "", true); }
+TEST_P(scenario, single_thread_matches_expected_files_and_messages) { check_scenario(GetParam(), "", true); }
 
-TEST_P(Scenario, three_threads_match_the_same_files) {
+TEST_P(scenario, three_threads_match_the_same_files) {
     if (getenv("CIMBREL_REDO") != nullptr) GTEST_SKIP();
     check_scenario(GetParam(), "3", false);
 }
 
 // A memory budget of one byte: the values go to a spill file and are analysed
 // one probe row at a time. The results and messages must not change.
-TEST_P(Scenario, out_of_core_runs_give_the_same_files_and_messages) {
+TEST_P(scenario, out_of_core_runs_give_the_same_files_and_messages) {
     if (getenv("CIMBREL_REDO") != nullptr) GTEST_SKIP();
     check_scenario(GetParam(), "", true, false, "1");
     check_scenario(GetParam(), "3", false, false, "1");
@@ -238,12 +238,12 @@ TEST_P(Scenario, out_of_core_runs_give_the_same_files_and_messages) {
 // Every input compressed (configuration, data, annotation and region files):
 // the same results and the same messages, byte for byte.
 // (Scenarios about compressed input itself are left as they are.)
-TEST_P(Scenario, gzipped_inputs_give_the_same_files_and_messages) {
+TEST_P(scenario, gzipped_inputs_give_the_same_files_and_messages) {
     if (getenv("CIMBREL_REDO") != nullptr || GetParam().find("gzip") != std::string::npos) GTEST_SKIP();
     check_scenario(GetParam(), "", true, true);
 }
 
-INSTANTIATE_TEST_SUITE_P(e2e, Scenario, ::testing::ValuesIn(scenarios()),
+INSTANTIATE_TEST_SUITE_P(e2e, scenario, ::testing::ValuesIn(scenarios()),
                          [](const ::testing::TestParamInfo<std::string>& info) {
                              std::string id = "s" + info.param;
                              for (char& c : id)
@@ -253,7 +253,7 @@ INSTANTIATE_TEST_SUITE_P(e2e, Scenario, ::testing::ValuesIn(scenarios()),
 
 // The harness itself must notice a difference: a scenario whose expected
 // table is deliberately wrong has to fail.
-TEST(Harness, negative_control_detects_a_changed_table) {
+TEST(harness, negative_control_detects_a_changed_table) {
     std::string scenario = data_root + "/negative_control";
     Temp_dir work;
     Scenario_run run = run_scenario(scenario, work, "");
@@ -271,7 +271,7 @@ namespace {
 // A damaged compressed input of any kind stops the run before any result is
 // written: one message naming the file, exit status 1. Each input of a full
 // scenario is in turn replaced by a truncated gzip file.
-TEST(Compressed_input, a_truncated_file_of_any_kind_stops_the_run_before_any_output) {
+TEST(compressed_input, a_truncated_file_of_any_kind_stops_the_run_before_any_output) {
     const std::string scenario = data_root + "/02_three_groups_covariables";
     for (const std::string damaged : {"description.xls", "P9.txt", "P4.txt", "probe.ann", "cgi.txt"}) {
         Temp_dir work;

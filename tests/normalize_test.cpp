@@ -57,8 +57,8 @@ std::vector<double> sorted_quantiles(const std::vector<double>& values) {
     return q;
 }
 
-std::string run_normalize(Matrix& matrix, uint32_t threads, const Data_description* names = nullptr) {
-    return capture_stdout([&] { EXPECT_TRUE(normalize(matrix.m, threads, names)); });
+std::string run_normalize(Matrix& matrix, uint32_t threads, const Data_description* study = nullptr) {
+    return capture_stdout([&] { EXPECT_TRUE(normalize(matrix.m, threads, study)); });
 }
 
 
@@ -240,11 +240,11 @@ TEST(normalize, sample_without_usable_value_is_left_alone) {
         matrix.set(r, 2, 0.5 * r);
         matrix.exclude(r, 2);
     }
-    Data_description names;
-    names.sample_index.add("S1", 0);
-    names.sample_index.add("S2", 1);
-    names.sample_index.add("S3", 2);
-    std::string out = run_normalize(matrix, 2, &names);
+    Data_description study;
+    study.sample_index.add("S1", 0);
+    study.sample_index.add("S2", 1);
+    study.sample_index.add("S3", 2);
+    std::string out = run_normalize(matrix, 2, &study);
     EXPECT_NE(out.find("Warning: sample S3 has no usable beta value, not normalized\n"), std::string::npos);
     EXPECT_EQ(out.find("S1"), std::string::npos);
     for (size_t r = 0; r < 102; ++r) {

@@ -17,9 +17,9 @@
 
 namespace {
 
-// A study owned by the test: the description and a heap matrix.
+// A study owned by the test: its names and a heap matrix.
 struct Study {
-    Data_description description;
+    Data_description names;
     Data_matrix* matrix = new Data_matrix();
     std::vector<uint32_t> group_of;  // sample column -> group number
     ~Study() { data_matrix_free(matrix); }
@@ -34,16 +34,16 @@ std::unique_ptr<Study> make_study(const std::vector<std::string>& probe_ids,
                                   const std::vector<double>& continuous = {}) {
     auto study = std::make_unique<Study>();
     const size_t probes = probe_ids.size(), samples = groups.size();
-    for (size_t r = 0; r < probes; ++r) study->description.probe_index.add(probe_ids[r], static_cast<uint32_t>(r));
+    for (size_t r = 0; r < probes; ++r) study->names.probe_index.add(probe_ids[r], static_cast<uint32_t>(r));
     for (size_t s = 0; s < samples; ++s) {
         const std::string name = "sample" + std::to_string(s);
-        study->description.sample_index.add(name, static_cast<uint32_t>(s));
+        study->names.sample_index.add(name, static_cast<uint32_t>(s));
         uint32_t number = 0;
-        if (!study->description.group_index.find(groups[s], number)) {
-            number = study->description.group_index.size();
-            study->description.group_index.add(groups[s], number);
+        if (!study->names.group_index.find(groups[s], number)) {
+            number = study->names.group_index.size();
+            study->names.group_index.add(groups[s], number);
         }
-        study->description.sample_group.add(name, groups[s]);
+        study->names.sample_group.add(name, groups[s]);
         study->group_of.push_back(number);
     }
     Data_matrix& m = *study->matrix;
@@ -116,7 +116,7 @@ struct Run {
 std::unique_ptr<Run> analyse(Study& study, uint32_t threads, Fit_path path) {
     auto run = std::make_unique<Run>();
     run->out = mask_time_stamps(capture_stdout(
-        [&] { probe_analysis(study.matrix, threads, study.description, run->result, path); }));
+        [&] { probe_analysis(study.matrix, threads, study.names, run->result, path); }));
     return run;
 }
 
@@ -132,7 +132,7 @@ void expect_close(double expected, double actual, double tolerance, const std::s
 Fit_summary direct_fit(const Study& study, uint32_t probe) {
     const Data_matrix& m = *study.matrix;
     const size_t samples = m.logit->size2, k = m.covariable ? m.covariable->size2 : 0;
-    const size_t pr = k + 1, pf = m.continuous ? k + 2 : k + study.description.group_index.size();
+    const size_t pr = k + 1, pf = m.continuous ? k + 2 : k + study.names.group_index.size();
     std::vector<double> y, reduced, full;
     Fit_summary fit;
     for (size_t s = 0; s < samples; ++s) {
@@ -449,7 +449,7 @@ TEST(probe_analysis, mismatched_covariable_rows_fail_the_stage) {
         Probe_result result;
         bool ok = true;
         const std::string out = capture_stdout(
-            [&] { ok = probe_analysis(study->matrix, 1, study->description, result, path); });
+            [&] { ok = probe_analysis(study->matrix, 1, study->names, result, path); });
         EXPECT_FALSE(ok);
         EXPECT_NE(out.find("disagree on the sample count"), std::string::npos) << out;
         probe_result_free(result);
@@ -461,17 +461,17 @@ namespace {
 // p-values written straight into a result, one probe per value (identifiers
 // cg00, cg01, …), then the FDR step.
 std::vector<double> fdr_of(const std::vector<double>& pvalues, const std::vector<std::string>& ids = {}) {
-    Data_description description;
+    Data_description study;
     for (size_t r = 0; r < pvalues.size(); ++r) {
         const std::string id = ids.empty() ? "cg0" + std::to_string(r) : ids[r];
-        description.probe_index.add(id, static_cast<uint32_t>(r));
+        study.probe_index.add(id, static_cast<uint32_t>(r));
     }
     Probe_result result;
     result.pvalue = gsl_vector_alloc(pvalues.size());
     result.fdr = gsl_vector_alloc(pvalues.size());
     for (size_t r = 0; r < pvalues.size(); ++r) gsl_vector_set(result.pvalue, r, pvalues[r]);
     gsl_vector_set_all(result.fdr, 0.123);
-    fdr_range(nullptr, result, description);
+    fdr_range(nullptr, result, study);
     std::vector<double> fdr = vector_values(result.fdr);
     probe_result_free(result);
     return fdr;
@@ -529,20 +529,20 @@ TEST(running_max_fdr, sorts_entries_and_ranks_ties_by_name) {
 // A tested row whose identifier is not registered ranks under the empty name
 // after get()'s message; the rows around it keep their own identifiers.
 TEST(fdr_range, row_without_identifier_ranks_under_empty_name) {
-    Data_description description;
-    description.probe_index.add("cg02", 0);
-    description.probe_index.add("cg01", 2);
+    Data_description study;
+    study.probe_index.add("cg02", 0);
+    study.probe_index.add("cg01", 2);
     Probe_result result;
     result.pvalue = gsl_vector_alloc(3);
     result.fdr = gsl_vector_alloc(3);
     for (size_t r = 0; r < 3; ++r) gsl_vector_set(result.pvalue, r, 0.01);
-    const std::string out = capture_stdout([&] { fdr_range(nullptr, result, description); });
+    const std::string out = capture_stdout([&] { fdr_range(nullptr, result, study); });
     EXPECT_EQ(out, "Error: wrong probe index 1\n");
     // Equal values: "" (row 1), "cg01" (row 2), "cg02" (row 0) all get 0.03.
     EXPECT_EQ(vector_values(result.fdr), (std::vector<double>{0.03, 0.03, 0.03}));
     // Ranked cg02 (0.001), "" and cg01: 0.003, then 0.015 for both others.
     gsl_vector_set(result.pvalue, 0, 0.001);
-    capture_stdout([&] { fdr_range(nullptr, result, description); });
+    capture_stdout([&] { fdr_range(nullptr, result, study); });
     EXPECT_DOUBLE_EQ(gsl_vector_get(result.fdr, 0), 0.003);
     EXPECT_DOUBLE_EQ(gsl_vector_get(result.fdr, 1), 0.015);
     EXPECT_DOUBLE_EQ(gsl_vector_get(result.fdr, 2), 0.015);

@@ -25,7 +25,7 @@ std::string replace_all(std::string text, const std::string& from, const std::st
 struct Study {
     Temp_dir dir;
     Parameter options;
-    Data_description description;
+    Data_description names;
     Data_matrix* matrix = nullptr;
     std::string out;  // standard output after the progress line
 
@@ -40,7 +40,7 @@ struct Study {
     // Runs the reader; true when it returned a matrix.
     bool read(uint32_t threads = 1) {
         std::string all = capture_stdout([&] {
-            matrix = read_data(options.configure_file, description, options.covariable_num, threads, options);
+            matrix = read_data(options.configure_file, names, options.covariable_num, threads, options);
         });
         // The progress line: a time stamp in brackets, then the title.
         size_t end = std::min(all.find('\n'), all.size());
@@ -76,12 +76,12 @@ TEST(read_data, worked_example_registers_samples_groups_and_probes) {
     for (const char* name : {"s1.txt", "s2.txt", "s3.txt"}) study.file(name, two_probes);
     ASSERT_TRUE(study.read());
     EXPECT_EQ("", study.out);
-    const Data_description& d = study.description;
-    EXPECT_EQ((std::map<std::string, uint32_t>{{"S1", 0}, {"S2", 1}, {"S3", 2}}), registry(d.sample_index));
-    EXPECT_EQ((std::map<std::string, uint32_t>{{"case", 0}, {"control", 1}}), registry(d.group_index));
+    const Data_description& names = study.names;
+    EXPECT_EQ((std::map<std::string, uint32_t>{{"S1", 0}, {"S2", 1}, {"S3", 2}}), registry(names.sample_index));
+    EXPECT_EQ((std::map<std::string, uint32_t>{{"case", 0}, {"control", 1}}), registry(names.group_index));
     EXPECT_EQ((std::map<std::string, std::string>{{"S1", "case"}, {"S2", "control"}, {"S3", "case"}}),
-              d.sample_group.sample_to_group);
-    EXPECT_EQ((std::map<std::string, uint32_t>{{"cg1", 0}, {"cg2", 1}}), registry(d.probe_index));
+              names.sample_group.sample_to_group);
+    EXPECT_EQ((std::map<std::string, uint32_t>{{"cg1", 0}, {"cg2", 1}}), registry(names.probe_index));
     ASSERT_EQ(2u, study.matrix->logit->size1);
     ASSERT_EQ(3u, study.matrix->logit->size2);
     EXPECT_DOUBLE_EQ(log(0.25), study.logit(1, 2));
@@ -99,7 +99,7 @@ TEST(read_data, covariables_follow_the_group_column) {
     for (const char* name : {"s1.txt", "s2.txt", "s3.txt"}) study.file(name, two_probes);
     ASSERT_TRUE(study.read());
     EXPECT_EQ("", study.out);
-    EXPECT_EQ((std::map<std::string, uint32_t>{{"A", 1}, {"B", 0}}), registry(study.description.group_index));
+    EXPECT_EQ((std::map<std::string, uint32_t>{{"A", 1}, {"B", 0}}), registry(study.names.group_index));
     ASSERT_EQ(3u, study.matrix->covariable->size1);
     EXPECT_EQ(45.0, gsl_matrix_get(study.matrix->covariable, 0, 0));
     EXPECT_EQ(1.0, gsl_matrix_get(study.matrix->covariable, 0, 1));
@@ -112,8 +112,8 @@ TEST(read_data, continuous_mode_puts_every_sample_in_group_all) {
     study.configure("@/s1.txt S1 0.7\n@/s2.txt S2 -2e-1\n");
     for (const char* name : {"s1.txt", "s2.txt"}) study.file(name, two_probes);
     ASSERT_TRUE(study.read());
-    EXPECT_EQ((std::map<std::string, uint32_t>{{"all", 0}}), registry(study.description.group_index));
-    EXPECT_EQ("all", study.description.sample_group.get_group("S2"));
+    EXPECT_EQ((std::map<std::string, uint32_t>{{"all", 0}}), registry(study.names.group_index));
+    EXPECT_EQ("all", study.names.sample_group.get_group("S2"));
     EXPECT_EQ(0.7, gsl_matrix_get(study.matrix->continuous, 0, 0));
     EXPECT_EQ(-0.2, gsl_matrix_get(study.matrix->continuous, 1, 0));
 }

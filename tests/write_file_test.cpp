@@ -27,7 +27,7 @@ struct Probe_row {
 // Study, probe result and annotation built from rows; output under dir.
 struct Fixture {
     Temp_dir dir;
-    Data_description description;
+    Data_description study;
     Probe_result result;
     std::vector<Point> points;
     Probe_index_map probe_index_map;
@@ -35,7 +35,7 @@ struct Fixture {
 
     explicit Fixture(const std::vector<Probe_row>& rows,
                      const std::vector<std::string>& groups = {"A", "B"}) {
-        for (uint32_t g = 0; g < groups.size(); ++g) description.group_index.add(groups[g], g);
+        for (uint32_t g = 0; g < groups.size(); ++g) study.group_index.add(groups[g], g);
         result.pvalue = gsl_vector_alloc(rows.size());
         result.fdr = gsl_vector_alloc(rows.size());
         result.range = gsl_vector_alloc(rows.size());
@@ -56,7 +56,7 @@ struct Fixture {
     }
 
     void add_row(uint32_t i, const Probe_row& row) {
-        description.probe_index.add(row.id, i);
+        study.probe_index.add(row.id, i);
         gsl_vector_set(result.pvalue, i, row.pvalue);
         gsl_vector_set(result.fdr, i, row.fdr);
         gsl_vector_set(result.range, i, row.range);
@@ -79,19 +79,19 @@ struct Fixture {
     bool write_probes(std::string* out = nullptr) {
         bool ok = false;
         std::string printed = capture_stdout([&] {
-            ok = write_probe_result(description, result, points, probe_index_map, options);
+            ok = write_probe_result(study, result, points, probe_index_map, options);
         });
         if (out != nullptr) *out = mask_time_stamps(printed);
         return ok;
     }
     bool write_regions(bool predefined, const CGI_result& regions_result,
-                       const CGI_description& regions, std::string* out = nullptr) {
+                       const CGI_description& region_list, std::string* out = nullptr) {
         bool ok = false;
         std::string printed = capture_stdout([&] {
-            ok = predefined ? write_cgi_result(options, description, result, points,
-                                               probe_index_map, regions_result, regions)
-                            : write_dmr_result(options, description, result, points,
-                                               probe_index_map, regions_result, regions);
+            ok = predefined ? write_cgi_result(options, study, result, points,
+                                               probe_index_map, regions_result, region_list)
+                            : write_dmr_result(options, study, result, points,
+                                               probe_index_map, regions_result, region_list);
         });
         if (out != nullptr) *out = mask_time_stamps(printed);
         return ok;
@@ -118,7 +118,7 @@ std::vector<Probe_row> probe_rows() {
 
 const char* const probe_header = "ID\tPvalue\tFDR\tRange\tA\tB\tCHR\tLOC\tANN\n";
 
-TEST(ProbeWriterTest, lists_probes_passing_both_thresholds) {
+TEST(write_probe_result, lists_probes_passing_both_thresholds) {
     Fixture f(probe_rows());
     f.annotate("cg99", "chr1", 5, "not_in_study");
     std::string out;
@@ -138,7 +138,7 @@ TEST(ProbeWriterTest, lists_probes_passing_both_thresholds) {
               "chrX\t7\t8\t0.800000\n");
 }
 
-TEST(ProbeWriterTest, nosnp_skips_every_identifier_starting_with_r) {
+TEST(write_probe_result, nosnp_skips_every_identifier_starting_with_r) {
     Fixture f(probe_rows());
     f.options.nosnp = true;
     EXPECT_TRUE(f.write_probes());
@@ -149,7 +149,7 @@ TEST(ProbeWriterTest, nosnp_skips_every_identifier_starting_with_r) {
     EXPECT_EQ(f.file("probe_B.BedGraph"), "chr1\t1000\t1001\t0.750000\nchr2\t500\t501\t0.500000\n");
 }
 
-TEST(ProbeWriterTest, one_group_gives_one_column_and_one_track) {
+TEST(write_probe_result, one_group_gives_one_column_and_one_track) {
     Fixture f({{"cg01", 0.001, 0.001, 0.0, {0.6}, "chr1", 10, "x"}}, {"all"});
     EXPECT_TRUE(f.write_probes());
     EXPECT_EQ(
@@ -158,13 +158,13 @@ TEST(ProbeWriterTest, one_group_gives_one_column_and_one_track) {
     EXPECT_EQ(f.file("probe_all.BedGraph"), "chr1\t10\t11\t0.600000\n");
 }
 
-TEST(ProbeWriterTest, last_position_ends_one_past_without_wrapping) {
+TEST(write_probe_result, last_position_ends_one_past_without_wrapping) {
     Fixture f({{"cg01", 0.001, 0.001, 0.5, {0.25, 0.75}, "chr1", 4294967295u, "a"}});
     EXPECT_TRUE(f.write_probes());
     EXPECT_EQ(f.file("probe_A.BedGraph"), "chr1\t4294967295\t4294967296\t0.250000\n");
 }
 
-TEST(ProbeWriterTest, unwritable_table_fails_and_creates_no_track) {
+TEST(write_probe_result, unwritable_table_fails_and_creates_no_track) {
     Fixture f(probe_rows());
     f.options.probe_out_file = f.dir.file("missing/probe.txt");
     std::string out;
@@ -175,7 +175,7 @@ TEST(ProbeWriterTest, unwritable_table_fails_and_creates_no_track) {
     EXPECT_FALSE(file_exists(f.dir.file("probe_B.BedGraph")));
 }
 
-TEST(ProbeWriterTest, unwritable_track_is_skipped_but_reported_as_failure) {
+TEST(write_probe_result, unwritable_track_is_skipped_but_reported_as_failure) {
     Fixture f(probe_rows());
     ASSERT_EQ(mkdir(f.dir.file("probe_A.BedGraph").c_str(), 0755), 0);
     std::string out;
@@ -186,7 +186,7 @@ TEST(ProbeWriterTest, unwritable_track_is_skipped_but_reported_as_failure) {
     EXPECT_NE(f.file("probe_B.BedGraph").find("chrX\t7\t8\t0.800000\n"), std::string::npos);
 }
 
-TEST(ProbeWriterTest, failed_write_is_reported_as_failure) {
+TEST(write_probe_result, failed_write_is_reported_as_failure) {
     if (!file_exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     Fixture f(probe_rows());
     f.options.probe_out_file = "/dev/full";
@@ -216,7 +216,7 @@ std::vector<Probe_row> region_probe_rows() {
     };
 }
 
-struct Region_spec {
+struct Region_case {
     const char* chr;
     uint32_t start, end;
     const char* name;
@@ -224,30 +224,30 @@ struct Region_spec {
     std::vector<std::string> probes;
 };
 
-// Region description and result; owns the result vectors.
+// A region list and its result; owns the result vectors.
 struct Region_set {
-    CGI_description description;
+    CGI_description region_list;
     CGI_result result;
 
     // Probes are listed by their rows in the study's registry.
-    Region_set(const std::vector<Region_spec>& specs, const ID_index& probes) {
-        if (specs.empty()) return;
-        result.pvalue = gsl_vector_alloc(specs.size());
-        result.fdr = gsl_vector_alloc(specs.size());
-        for (uint32_t i = 0; i < specs.size(); ++i) {
+    Region_set(const std::vector<Region_case>& cases, const ID_index& probes) {
+        if (cases.empty()) return;
+        result.pvalue = gsl_vector_alloc(cases.size());
+        result.fdr = gsl_vector_alloc(cases.size());
+        for (uint32_t i = 0; i < cases.size(); ++i) {
             Bed region;
-            region.chr = specs[i].chr;
-            region.start = specs[i].start;
-            region.end = specs[i].end;
-            region.name = specs[i].name;
-            description.regions.push_back(region);
-            for (const std::string& id : specs[i].probes) {
+            region.chr = cases[i].chr;
+            region.start = cases[i].start;
+            region.end = cases[i].end;
+            region.name = cases[i].name;
+            region_list.regions.push_back(region);
+            for (const std::string& id : cases[i].probes) {
                 uint32_t row = 0;
                 EXPECT_TRUE(probes.find(id, row)) << id;
-                description.region_probes.add(i, row);
+                region_list.region_probes.add(i, row);
             }
-            gsl_vector_set(result.pvalue, i, specs[i].pvalue);
-            gsl_vector_set(result.fdr, i, specs[i].fdr);
+            gsl_vector_set(result.pvalue, i, cases[i].pvalue);
+            gsl_vector_set(result.fdr, i, cases[i].fdr);
         }
     }
     ~Region_set() { cgi_result_free(result); }
@@ -255,7 +255,7 @@ struct Region_set {
 
 // Regions 0 and 1 share a, b, c; region 2 holds two probes at one position;
 // regions 4 and 5 miss a threshold; region 6 is untested.
-std::vector<Region_spec> region_specs() {
+std::vector<Region_case> region_cases() {
     return {
         {"chr1", 1000, 2000, "X", 0.001, 0.005, {"a", "b", "c"}},
         {"chr1", 1000, 2000, "Y", 0.01, 0.01, {"a", "b", "c", "d"}},
@@ -269,11 +269,11 @@ std::vector<Region_spec> region_specs() {
 
 const char* const region_header = "CHR\tSTART\tEND\tNAME\tPVALUE\tFDR\tPROBE\tANNOTATION\n";
 
-TEST(RegionWriterTest, table_lists_reported_regions_in_region_order) {
+TEST(write_region_result, table_lists_reported_regions_in_region_order) {
     Fixture f(region_probe_rows());
-    Region_set regions(region_specs(), f.description.probe_index);
+    Region_set regions(region_cases(), f.study.probe_index);
     std::string out;
-    EXPECT_TRUE(f.write_regions(true, regions.result, regions.description, &out));
+    EXPECT_TRUE(f.write_regions(true, regions.result, regions.region_list, &out));
     EXPECT_EQ(out, "[TIME]     Writing predefined region result\n");
     EXPECT_EQ(f.file("r1.txt"), std::string(region_header) +
                                     "chr1\t1000\t2000\tX\t0.001\t0.005\ta,b,c,\tannB\n"
@@ -282,13 +282,13 @@ TEST(RegionWriterTest, table_lists_reported_regions_in_region_order) {
                                     "chr2\t0\t100\tW\t0.002\t0.003\tg,h,\tannH\n");
 }
 
-TEST(RegionWriterTest, tracks_sorted_by_chromosome_text_one_line_per_position) {
+TEST(write_region_result, tracks_sorted_by_chromosome_text_one_line_per_position) {
     // chr10 before chr2; a-c written once though two regions list them; at
     // chr10:50 the A track keeps e's value (met first); e has no B mean, so
     // the B track takes f's; i-l belong to unreported regions.
     Fixture f(region_probe_rows());
-    Region_set regions(region_specs(), f.description.probe_index);
-    EXPECT_TRUE(f.write_regions(true, regions.result, regions.description));
+    Region_set regions(region_cases(), f.study.probe_index);
+    EXPECT_TRUE(f.write_regions(true, regions.result, regions.region_list));
     EXPECT_EQ(f.file("r1_A.BedGraph"),
               "chr1\t1100\t1101\t0.210000\nchr1\t1200\t1201\t0.220000\nchr1\t1300\t1301\t0.230000\n"
               "chr1\t1400\t1401\t0.240000\nchr10\t50\t51\t0.250000\n"
@@ -299,14 +299,14 @@ TEST(RegionWriterTest, tracks_sorted_by_chromosome_text_one_line_per_position) {
               "chr2\t10\t11\t0.370000\nchr2\t20\t21\t0.380000\n");
 }
 
-TEST(RegionWriterTest, predefined_and_arbitrary_writers_write_the_same_bytes) {
+TEST(write_region_result, predefined_and_arbitrary_writers_write_the_same_bytes) {
     Fixture f(region_probe_rows());
-    std::vector<Region_spec> specs = region_specs();
-    specs[3].name = "";  // an arbitrary region's empty name: two tabs side by side
-    Region_set regions(specs, f.description.probe_index);
+    std::vector<Region_case> cases = region_cases();
+    cases[3].name = "";  // an arbitrary region's empty name: two tabs side by side
+    Region_set regions(cases, f.study.probe_index);
     std::string out;
-    EXPECT_TRUE(f.write_regions(true, regions.result, regions.description));
-    EXPECT_TRUE(f.write_regions(false, regions.result, regions.description, &out));
+    EXPECT_TRUE(f.write_regions(true, regions.result, regions.region_list));
+    EXPECT_TRUE(f.write_regions(false, regions.result, regions.region_list, &out));
     EXPECT_EQ(out, "[TIME]     Writing arbitrary region result\n");
     EXPECT_NE(f.file("r2.txt").find("chr2\t0\t100\t\t0.002\t"), std::string::npos);
     EXPECT_EQ(f.file("r1.txt"), f.file("r2.txt"));
@@ -314,11 +314,11 @@ TEST(RegionWriterTest, predefined_and_arbitrary_writers_write_the_same_bytes) {
     EXPECT_EQ(f.file("r1_B.BedGraph"), f.file("r2_B.BedGraph"));
 }
 
-TEST(RegionWriterTest, no_region_writes_header_and_empty_tracks) {
+TEST(write_region_result, no_region_writes_header_and_empty_tracks) {
     Fixture f(region_probe_rows());
-    Region_set regions({}, f.description.probe_index);
+    Region_set regions({}, f.study.probe_index);
     ASSERT_EQ(regions.result.pvalue, nullptr);
-    EXPECT_TRUE(f.write_regions(false, regions.result, regions.description));
+    EXPECT_TRUE(f.write_regions(false, regions.result, regions.region_list));
     EXPECT_EQ(f.file("r2.txt"), region_header);
     EXPECT_TRUE(file_exists(f.dir.file("r2_A.BedGraph")));
     EXPECT_EQ(f.file("r2_A.BedGraph"), "");
@@ -326,7 +326,7 @@ TEST(RegionWriterTest, no_region_writes_header_and_empty_tracks) {
     EXPECT_EQ(f.file("r2_B.BedGraph"), "");
 }
 
-TEST(RegionWriterTest, probe_without_annotation_never_shows_another_probes_value) {
+TEST(write_region_result, probe_without_annotation_never_shows_another_probes_value) {
     // "lost" is a study probe without annotation (and region X's ANNOTATION
     // pick): it is listed, but neither borrows point 0 nor draws a track line.
     std::vector<Probe_row> rows = region_probe_rows();
@@ -334,9 +334,9 @@ TEST(RegionWriterTest, probe_without_annotation_never_shows_another_probes_value
     Fixture f(rows);
     Region_set regions({{"chr1", 1000, 2000, "X", 0.001, 0.001, {"b", "lost"}},
                         {"chr1", 3000, 4000, "Y", 0.001, 0.001, {"lost", "b", "c"}}},
-                       f.description.probe_index);
+                       f.study.probe_index);
     std::string out;
-    EXPECT_TRUE(f.write_regions(true, regions.result, regions.description, &out));
+    EXPECT_TRUE(f.write_regions(true, regions.result, regions.region_list, &out));
     EXPECT_EQ(out, "[TIME]     Writing predefined region result\n");
     EXPECT_EQ(f.file("r1.txt"), std::string(region_header) +
                                     "chr1\t1000\t2000\tX\t0.001\t0.001\tb,lost,\t\n"
@@ -345,27 +345,27 @@ TEST(RegionWriterTest, probe_without_annotation_never_shows_another_probes_value
     EXPECT_EQ(f.file("r1_B.BedGraph"), "chr1\t1200\t1201\t0.320000\nchr1\t1300\t1301\t0.330000\n");
 }
 
-TEST(RegionWriterTest, unwritable_table_fails_and_creates_no_track) {
+TEST(write_region_result, unwritable_table_fails_and_creates_no_track) {
     Fixture f(region_probe_rows());
-    Region_set regions(region_specs(), f.description.probe_index);
+    Region_set regions(region_cases(), f.study.probe_index);
     f.options.r1_out_file = f.dir.file("missing/r1.txt");
     std::string out;
-    EXPECT_FALSE(f.write_regions(true, regions.result, regions.description, &out));
+    EXPECT_FALSE(f.write_regions(true, regions.result, regions.region_list, &out));
     EXPECT_EQ(out, "[TIME]     Writing predefined region result\nError: cannot open file " +
                        f.options.r1_out_file + "\n");
     EXPECT_FALSE(file_exists(f.dir.file("r1_A.BedGraph")));
 }
 
-TEST(RegionWriterTest, unwritable_track_stops_with_empty_files) {
+TEST(write_region_result, unwritable_track_stops_with_empty_files) {
     // Three groups, B's track blocked: the table and A's track exist but are
     // empty, C's track is never created.
     std::vector<Probe_row> rows = region_probe_rows();
     for (Probe_row& row : rows) row.means.push_back(0.5);
     Fixture f(rows, {"A", "B", "C"});
-    Region_set regions(region_specs(), f.description.probe_index);
+    Region_set regions(region_cases(), f.study.probe_index);
     ASSERT_EQ(mkdir(f.dir.file("r2_B.BedGraph").c_str(), 0755), 0);
     std::string out;
-    EXPECT_FALSE(f.write_regions(false, regions.result, regions.description, &out));
+    EXPECT_FALSE(f.write_regions(false, regions.result, regions.region_list, &out));
     EXPECT_EQ(out, "[TIME]     Writing arbitrary region result\nError: cannot open file " +
                        f.dir.file("r2_B.BedGraph") + "\n");
     EXPECT_EQ(f.file("r2.txt"), "");
@@ -374,13 +374,13 @@ TEST(RegionWriterTest, unwritable_track_stops_with_empty_files) {
     EXPECT_FALSE(file_exists(f.dir.file("r2_C.BedGraph")));
 }
 
-TEST(RegionWriterTest, failed_write_is_reported_as_failure) {
+TEST(write_region_result, failed_write_is_reported_as_failure) {
     if (!file_exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     Fixture f(region_probe_rows());
-    Region_set regions(region_specs(), f.description.probe_index);
+    Region_set regions(region_cases(), f.study.probe_index);
     f.options.r1_out_file = "/dev/full";
     std::string out;
-    EXPECT_FALSE(f.write_regions(true, regions.result, regions.description, &out));
+    EXPECT_FALSE(f.write_regions(true, regions.result, regions.region_list, &out));
     EXPECT_NE(out.find("Error: cannot write file /dev/full\n"), std::string::npos);
 }
 

@@ -34,7 +34,7 @@ std::vector<double> Cell_estimate::model_columns() const {
 }
 
 bool estimate_cells(const Cell_reference& reference, const Reference_rows& rows, const Reference_betas& betas,
-                    const Data_description& description, Cell_estimate& estimate, std::string& error) {
+                    const Data_description& study, Cell_estimate& estimate, std::string& error) {
     const size_t t = reference.type_count();
     estimate = Cell_estimate();
     estimate.types = t;
@@ -42,7 +42,7 @@ bool estimate_cells(const Cell_reference& reference, const Reference_rows& rows,
     std::vector<double> x, y, w, mean(t, 0.0);
     for (size_t s = 0; s < betas.samples; ++s) {
         sample_problem(reference, rows, betas, s, x, y);
-        const std::string name(description.sample_index.name(static_cast<uint32_t>(s)));
+        const std::string name(study.sample_index.name(static_cast<uint32_t>(s)));
         if (y.size() < 3 * t) {
             error = "sample " + name + " has " + std::to_string(y.size()) + " usable reference probes, fewer than " +
                     std::to_string(3 * t) + " (3 per cell type)";
@@ -62,13 +62,13 @@ bool estimate_cells(const Cell_reference& reference, const Reference_rows& rows,
     return true;
 }
 
-size_t model_columns(const Data_matrix& matrix, const Data_description& description, size_t extra_columns) {
-    return sample_layout(matrix, description).full_columns() + extra_columns;
+size_t model_columns(const Data_matrix& matrix, const Data_description& study, size_t extra_columns) {
+    return sample_layout(matrix, study).full_columns() + extra_columns;
 }
 
-std::vector<double> residual_design(const Data_matrix& matrix, const Data_description& description,
+std::vector<double> residual_design(const Data_matrix& matrix, const Data_description& study,
                                     const std::vector<double>& extra, size_t extra_columns, size_t& p) {
-    const Sample_layout layout = sample_layout(matrix, description);
+    const Sample_layout layout = sample_layout(matrix, study);
     const size_t full = layout.full_columns();
     p = full + extra_columns;
     std::vector<double> x(layout.samples * p, 0.0), reduced(layout.reduced_columns());

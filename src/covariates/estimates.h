@@ -28,17 +28,17 @@ struct Cell_estimate {
 // False, with error naming the sample, when a sample has fewer than 3 x
 // (cell types) usable reference probes or its problem cannot be solved.
 bool estimate_cells(const Cell_reference& reference, const Reference_rows& rows, const Reference_betas& betas,
-                    const Data_description& description, Cell_estimate& estimate, std::string& error);
+                    const Data_description& study, Cell_estimate& estimate, std::string& error);
 
 // Columns of the residual model, samples x p, row-major: cimbrel's full
 // design row of each sample (the K covariables, then the group indicators,
 // or 1 and the continuous value), then extra (samples x extra_columns).
-std::vector<double> residual_design(const Data_matrix& matrix, const Data_description& description,
+std::vector<double> residual_design(const Data_matrix& matrix, const Data_description& study,
                                     const std::vector<double>& extra, size_t extra_columns, size_t& p);
 
 // The model's column count as the component limit counts it: G + K for G
 // groups, K + 2 in continuous mode, plus extra columns.
-size_t model_columns(const Data_matrix& matrix, const Data_description& description, size_t extra_columns);
+size_t model_columns(const Data_matrix& matrix, const Data_description& study, size_t extra_columns);
 
 // Components of the residuals given the probes' cross-product s (n x n)
 // and the design (n x p). False, with error, when the decomposition fails.

@@ -46,9 +46,9 @@ bool read_text(const std::string& path, std::string& text, std::string& error) {
     return false;
 }
 
-std::vector<std::string> sample_names(const Data_description& description, size_t samples) {
+std::vector<std::string> sample_names(const Data_description& study, size_t samples) {
     std::vector<std::string> names;
-    for (size_t s = 0; s < samples; ++s) names.emplace_back(description.sample_index.name(static_cast<uint32_t>(s)));
+    for (size_t s = 0; s < samples; ++s) names.emplace_back(study.sample_index.name(static_cast<uint32_t>(s)));
     return names;
 }
 
@@ -66,10 +66,10 @@ struct Estimates {
 };
 
 bool check_component_count(const Covariates_options& options, const Data_matrix& matrix,
-                           const Data_description& description, size_t cell_columns, std::string& error) {
+                           const Data_description& study, size_t cell_columns, std::string& error) {
     if (options.components == 0) return true;
     const size_t samples = sample_count(matrix);
-    const size_t p = model_columns(matrix, description, cell_columns);
+    const size_t p = model_columns(matrix, study, cell_columns);
     if (samples >= p + 2 && options.components <= samples - p - 1) return true;
     error = "--pcs " + std::to_string(options.components) + " asks for more components than the " +
             std::to_string(samples) + " samples leave beside the model's " + std::to_string(p) +
@@ -78,14 +78,14 @@ bool check_component_count(const Covariates_options& options, const Data_matrix&
     return false;
 }
 
-bool estimate(const Covariates_options& options, Data_matrix& matrix, const Data_description& description,
+bool estimate(const Covariates_options& options, Data_matrix& matrix, const Data_description& study,
               Estimates& out, Covariates_report& report) {
     const bool cells = !options.cells.empty();
     const size_t types = out.reference.type_count();
-    if (!check_component_count(options, matrix, description, cells ? types - 1 : 0, report.error)) return false;
+    if (!check_component_count(options, matrix, study, cells ? types - 1 : 0, report.error)) return false;
     Reference_rows rows;
     if (cells) {
-        rows = find_reference_rows(out.reference, description);
+        rows = find_reference_rows(out.reference, study);
         report.notes.push_back(std::to_string(rows.study_row.size()) + " of the reference's " +
                                std::to_string(out.reference.probes.size()) + " probes are in the study");
         if (rows.study_row.size() < 3 * types) {
@@ -98,9 +98,9 @@ bool estimate(const Covariates_options& options, Data_matrix& matrix, const Data
     std::unique_ptr<Cross_product> product;
     if (options.components > 0) product.reset(new Cross_product(samples, options.threads));
     Reference_betas betas;
-    if (!stream_study(matrix, description, options.threads, rows, betas, product.get(), report.error)) return false;
+    if (!stream_study(matrix, study, options.threads, rows, betas, product.get(), report.error)) return false;
     if (cells) {
-        if (!estimate_cells(out.reference, rows, betas, description, out.cells, report.error)) return false;
+        if (!estimate_cells(out.reference, rows, betas, study, out.cells, report.error)) return false;
         report.notes.push_back("baseline cell type " + out.reference.cell_types[out.cells.baseline] +
                                " (largest mean proportion) is left out of the configuration");
     }
@@ -111,7 +111,7 @@ bool estimate(const Covariates_options& options, Data_matrix& matrix, const Data
     }
     size_t p = 0;
     const std::vector<double> extra = cells ? out.cells.model_columns() : std::vector<double>();
-    const std::vector<double> design = residual_design(matrix, description, extra, cells ? types - 1 : 0, p);
+    const std::vector<double> design = residual_design(matrix, study, extra, cells ? types - 1 : 0, p);
     if (!residual_components(product->finish(), samples, design, p, options.components, out.components,
                              report.error))
         return false;
@@ -201,13 +201,13 @@ bool run_covariates(const Covariates_options& options, Covariates_report& report
     parameters.continuous_on = options.continuous;
     parameters.thread_num = options.threads;
     parameters.normalize_on = options.components > 0;
-    Data_description description;
-    Matrix_handle matrix(read_data(options.configuration, description, options.covariables, options.threads, parameters));
+    Data_description study;
+    Matrix_handle matrix(read_data(options.configuration, study, options.covariables, options.threads, parameters));
     if (matrix == nullptr) {
         report.error = "the study of " + options.configuration + " cannot be read";
         return false;
     }
-    if (!estimate(options, *matrix, description, estimates, report)) return false;
+    if (!estimate(options, *matrix, study, estimates, report)) return false;
     const size_t samples = sample_count(*matrix);
     const New_columns columns = configuration_columns(options, estimates, samples);
     std::string text, why;
@@ -217,7 +217,7 @@ bool run_covariates(const Covariates_options& options, Covariates_report& report
     }
     std::vector<std::string> texts = {text};
     if (!options.table.empty())
-        texts.push_back(estimate_table(sample_names(description, samples), estimates.reference.cell_types,
+        texts.push_back(estimate_table(sample_names(study, samples), estimates.reference.cell_types,
                                        estimates.cells.proportions, options.components, estimates.components.scores,
                                        estimates.components.fractions));
     if (!outputs.commit(texts, report.error)) return false;

@@ -55,30 +55,30 @@ bool stream_spilled(Data_matrix& matrix, uint32_t threads, const Reference_rows&
 
 }  // namespace
 
-Reference_rows find_reference_rows(const Cell_reference& reference, const Data_description& description) {
+Reference_rows find_reference_rows(const Cell_reference& reference, const Data_description& study) {
     Reference_rows rows;
     for (size_t k = 0; k < reference.probes.size(); ++k) {
         uint32_t row = 0;
-        if (!description.probe_index.find(reference.probes[k], row)) continue;
+        if (!study.probe_index.find(reference.probes[k], row)) continue;
         rows.reference_row.push_back(k);
         rows.study_row.push_back(row);
     }
     return rows;
 }
 
-bool stream_study(Data_matrix& matrix, const Data_description& description, uint32_t threads,
+bool stream_study(Data_matrix& matrix, const Data_description& study, uint32_t threads,
                   const Reference_rows& rows, Reference_betas& betas, Cross_product* product, std::string& error) {
     betas.rows = rows.study_row.size();
     betas.samples = sample_count(matrix);
     betas.betas.assign(betas.rows * betas.samples, excluded_value);
     if (matrix.logit == nullptr) {
-        if (product != nullptr) normalize(&matrix, threads, &description);
+        if (product != nullptr) normalize(&matrix, threads, &study);
         return stream_spilled(matrix, threads, rows, betas, product, error);
     }
     const gsl_matrix& logit = *matrix.logit;
     take_betas(logit.data, logit.tda, 0, static_cast<uint32_t>(logit.size1), rows, betas);
     if (product == nullptr) return true;
-    normalize(&matrix, threads, &description);
+    normalize(&matrix, threads, &study);
     add_complete_rows(logit.data, logit.tda, static_cast<uint32_t>(logit.size1), logit.size2, *product);
     return true;
 }

@@ -22,7 +22,7 @@ struct Reference_rows {
     std::vector<uint32_t> study_row;
 };
 
-Reference_rows find_reference_rows(const Cell_reference& reference, const Data_description& description);
+Reference_rows find_reference_rows(const Cell_reference& reference, const Data_description& study);
 
 // Betas (not logits) at the reference rows, as read: rows x samples,
 // row-major; NaN for an excluded value.
@@ -36,7 +36,7 @@ struct Reference_betas {
 // are taken) and streams it: betas at rows.study_row into betas, every row
 // usable in all samples into cross_product. False, with error, when the
 // spill file cannot be read.
-bool stream_study(Data_matrix& matrix, const Data_description& description, uint32_t threads,
+bool stream_study(Data_matrix& matrix, const Data_description& study, uint32_t threads,
                   const Reference_rows& rows, Reference_betas& betas, Cross_product* cross_product,
                   std::string& error);
 

@@ -104,8 +104,8 @@ std::string group_list(const Probe_table& probes) {
 }
 
 // Plain-spoken warnings about what the pictures cover.
-std::string notes(const Report_content& c) {
-    const Probe_summary& s = *c.summary;
+std::string notes(const Report_content& content) {
+    const Probe_summary& s = *content.summary;
     std::string out;
     if (s.thresholded)
         out += "<p class=\"note\">No p-value in this probe table reaches " + general(thresholded_below) +
@@ -124,21 +124,21 @@ std::string notes(const Report_content& c) {
     return out;
 }
 
-std::string header(const Report_content& c) {
-    const Report_options& o = *c.options;
-    const Probe_summary& s = *c.summary;
+std::string header(const Report_content& content) {
+    const Report_options& o = *content.options;
+    const Probe_summary& s = *content.summary;
     std::string out = "<header><h1>" + escape_html(o.title) + "</h1>\n<p class=\"sub\">cimbrel-report " +
                       program_version() + ": differential methylation results at a glance</p>\n<table class=\"facts\">\n";
     out += file_line("Probe table", o.probe_table, group_digits(s.rows) + " rows");
-    if (c.r1) out += file_line("Predefined regions (r1)", o.r1, region_counts(*c.r1, s.q));
-    if (c.r2) out += file_line("Arbitrary regions (r2)", o.r2, region_counts(*c.r2, s.q));
+    if (content.r1) out += file_line("Predefined regions (r1)", o.r1, region_counts(*content.r1, s.q));
+    if (content.r2) out += file_line("Arbitrary regions (r2)", o.r2, region_counts(*content.r2, s.q));
     out += fact("Tested probes listed", group_digits(s.tested));  // the study may have tested more
     out += fact("Significant probes (" + fdr_text(s.q) + ")", group_digits(s.significant));
-    out += fact("Groups", group_list(*c.probes));
+    out += fact("Groups", group_list(*content.probes));
     char lambda[64];
     snprintf(lambda, sizeof lambda, "%.6f", s.lambda);
     out += fact("Genomic inflation \xce\xbb", std::string("<strong>") + lambda + "</strong>");
-    return out + "</table>\n" + notes(c) + "</header>\n";
+    return out + "</table>\n" + notes(content) + "</header>\n";
 }
 
 std::string figure(const std::string& svg, const std::string& caption) {
@@ -170,10 +170,10 @@ std::string region_qq_figure(const Region_table& t, const char* key, const char*
                       "</code> comes from a run with <code>-p 1.01 -q 1.01</code> (every tested region).");
 }
 
-std::string inflation_section(const Report_content& c) {
-    const Probe_summary& s = *c.summary;
+std::string inflation_section(const Report_content& content) {
+    const Probe_summary& s = *content.summary;
     std::string out = "<section id=\"inflation\"><h2>Is the test statistic inflated?</h2>\n";
-    const bool regions = c.r1 != nullptr || c.r2 != nullptr;
+    const bool regions = content.r1 != nullptr || content.r2 != nullptr;
     if (regions) out += "<div class=\"qq-row\">\n";
     out += figure(qq_plot(s),
                   "<b>QQ plot.</b> Observed \xe2\x88\x92log<sub>10</sub> p of the " + group_digits(s.tested) +
@@ -186,8 +186,8 @@ std::string inflation_section(const Report_content& c) {
                       thinning_text() + zero_text(s));
     if (regions) {
         out += "<div class=\"qq-regions\">\n";
-        if (c.r1) out += region_qq_figure(*c.r1, "r1", "predefined");
-        if (c.r2) out += region_qq_figure(*c.r2, "r2", "arbitrary");
+        if (content.r1) out += region_qq_figure(*content.r1, "r1", "predefined");
+        if (content.r2) out += region_qq_figure(*content.r2, "r2", "arbitrary");
         out += "</div>\n</div>\n";
     }
     out += figure(histogram_plot(s),
@@ -197,15 +197,15 @@ std::string inflation_section(const Report_content& c) {
     return out + "</section>\n";
 }
 
-std::string hits_section(const Report_content& c, const std::vector<size_t>& top) {
-    const Probe_summary& s = *c.summary;
+std::string hits_section(const Report_content& content, const std::vector<size_t>& top) {
+    const Probe_summary& s = *content.summary;
     const std::vector<size_t> labelled(top.begin(), top.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(top.size(), 10)));
     std::string line = std::isnan(s.p_cut)
                            ? " No probe reaches " + fdr_text(s.q) + ", so no significance line is drawn."
                            : " The dashed line is at p = " + general(s.p_cut) + ", the largest p-value with " +
                                  fdr_text(s.q) + ".";
     std::string out = "<section id=\"hits\"><h2>Where are the hits?</h2>\n";
-    out += figure(manhattan_plot(*c.probes, s, labelled),
+    out += figure(manhattan_plot(*content.probes, s, labelled),
                   "<b>Manhattan plot.</b> \xe2\x88\x92log<sub>10</sub> p of every tested probe at its position, "
                   "chromosomes in order with alternating colours." + line +
                   " Rings mark the best probes with their IDs (labels that would overlap are left out)." +
@@ -213,12 +213,12 @@ std::string hits_section(const Report_content& c, const std::vector<size_t>& top
     return out + "</section>\n";
 }
 
-std::string size_section(const Report_content& c) {
-    const Probe_summary& s = *c.summary;
+std::string size_section(const Report_content& content) {
+    const Probe_summary& s = *content.summary;
     std::string left_out;
     if (s.no_range > 0) left_out = " " + group_digits(s.no_range) + " probes without a range (\"-\") are left out.";
     std::string out = "<section id=\"sizes\"><h2>How large are they?</h2>\n";
-    out += figure(volcano_plot(*c.probes, s),
+    out += figure(volcano_plot(*content.probes, s),
                   "<b>Volcano plot.</b> Range of the group means (largest minus smallest group mean, beta scale) "
                   "against \xe2\x88\x92log<sub>10</sub> p; probes with " + fdr_text(s.q) +
                   " in vermillion. Large, significant differences sit at the top right." + left_out +
@@ -226,8 +226,8 @@ std::string size_section(const Report_content& c) {
     return out + "</section>\n";
 }
 
-std::string probe_table_section(const Report_content& c, const std::vector<size_t>& top) {
-    const Probe_table& t = *c.probes;
+std::string probe_table_section(const Report_content& content, const std::vector<size_t>& top) {
+    const Probe_table& t = *content.probes;
     const std::vector<uint32_t> rank = chromosome_ranks(t.chromosomes);
     std::vector<std::string> names = {"#", "ID", "Position", "p-value", "FDR", "Range"};
     names.insert(names.end(), t.groups.begin(), t.groups.end());
@@ -290,19 +290,19 @@ std::string region_section(const Region_table& t, const char* id, const std::str
 
 }  // namespace
 
-std::string report_html(const Report_content& c) {
-    const std::vector<size_t> top = top_rows(c.probes->rows, c.options->top);
+std::string report_html(const Report_content& content) {
+    const std::vector<size_t> top = top_rows(content.probes->rows, content.options->top);
     std::string page = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
                        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>" +
-                       escape_html(c.options->title) + "</title>\n<style>\n" + style + "</style>\n</head>\n<body>\n<main>\n";
-    page += header(c);
-    page += inflation_section(c);
-    page += hits_section(c, top);
-    page += size_section(c);
-    page += probe_table_section(c, top);
-    const size_t n = c.options->top;
-    if (c.r1) page += region_section(*c.r1, "top-r1", "Top predefined regions (r1)", n);
-    if (c.r2) page += region_section(*c.r2, "top-r2", "Top arbitrary regions (r2)", n);
+                       escape_html(content.options->title) + "</title>\n<style>\n" + style + "</style>\n</head>\n<body>\n<main>\n";
+    page += header(content);
+    page += inflation_section(content);
+    page += hits_section(content, top);
+    page += size_section(content);
+    page += probe_table_section(content, top);
+    const size_t n = content.options->top;
+    if (content.r1) page += region_section(*content.r1, "top-r1", "Top predefined regions (r1)", n);
+    if (content.r2) page += region_section(*content.r2, "top-r2", "Top arbitrary regions (r2)", n);
     return page + "</main>\n<script>\n" + script + "</script>\n</body>\n</html>\n";
 }
 

@@ -40,17 +40,17 @@ void print_regions(const char* key, const Region_table* table, double q) {
     else printf("%s_lambda\t%.6f\n", key, lambda);
 }
 
-void print_summary(const Report_content& c) {
-    const Probe_summary& s = *c.summary;
+void print_summary(const Report_content& content) {
+    const Probe_summary& s = *content.summary;
     std::string names;
-    for (const std::string& g : c.probes->groups) names += (names.empty() ? "" : ",") + g;
+    for (const std::string& g : content.probes->groups) names += (names.empty() ? "" : ",") + g;
     printf("probes\t%zu\ntested\t%zu\nsignificant\t%zu\nfdr\t%g\ngroups\t%zu\ngroup_names\t%s\nlambda\t%.6f\n"
            "table\t%s\n",
-           s.rows, s.tested, s.significant, s.q, c.probes->groups.size(), names.c_str(), s.lambda,
+           s.rows, s.tested, s.significant, s.q, content.probes->groups.size(), names.c_str(), s.lambda,
            s.thresholded ? "thresholded" : "full");
-    print_regions("r1", c.r1, s.q);
-    print_regions("r2", c.r2, s.q);
-    printf("report\t%s\n", c.options->out.c_str());
+    print_regions("r1", content.r1, s.q);
+    print_regions("r2", content.r2, s.q);
+    printf("report\t%s\n", content.options->out.c_str());
 }
 
 }  // namespace

@@ -78,7 +78,7 @@ std::vector<double> brute_force(const std::vector<double>& x, const std::vector<
     return best;
 }
 
-TEST(CellProportions, MatchBruteForceOnRandomProblemsIncludingBoundaries) {
+TEST(cell_proportions, match_brute_force_on_random_problems_including_boundaries) {
     std::mt19937_64 random(test_seed());
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     std::normal_distribution<double> noise(0.0, 0.02);

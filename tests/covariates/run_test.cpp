@@ -23,7 +23,7 @@ Run_result covariates(const std::vector<std::string>& args, const std::string& d
     return run_program(CIMBREL_COVARIATES_BINARY, args, dir);
 }
 
-TEST(CovariatesRun, RecoversMixedProportions) {
+TEST(covariates_run, recovers_mixed_proportions) {
     Temp_dir dir;
     Mixed_study study;
     write_mixed_study(dir.path(), study);
@@ -95,7 +95,7 @@ double correlation(const std::vector<double>& a, const std::vector<double>& b) {
     return ab / std::sqrt(aa * bb);
 }
 
-TEST(CovariatesRun, ComponentsMatchDenseDecompositionOfResiduals) {
+TEST(covariates_run, components_match_dense_decomposition_of_residuals) {
     Temp_dir dir;
     Mixed_study study;
     study.hidden = 3;
@@ -112,7 +112,7 @@ TEST(CovariatesRun, ComponentsMatchDenseDecompositionOfResiduals) {
     // The same study read and normalised here; the model: the two groups,
     // the covariable and the five cell columns the configuration carries.
     Parameter options;
-    Data_description description;
+    Data_description names;
     options.configure_file = dir.file("config");
     gsl_matrix* design = gsl_matrix_calloc(study.samples, 2 + 1 + 5);
     std::string rewritten;
@@ -121,9 +121,9 @@ TEST(CovariatesRun, ComponentsMatchDenseDecompositionOfResiduals) {
         rewritten += dir.file(line[0]) + "\t" + line[1] + "\t" + line[2] + "\t" + line[3] + "\n";
     }
     write_text(dir.file("config.abs"), rewritten);
-    Data_matrix* matrix = read_data(dir.file("config.abs"), description, 1, 1, options);
+    Data_matrix* matrix = read_data(dir.file("config.abs"), names, 1, 1, options);
     ASSERT_NE(matrix, nullptr);
-    normalize(matrix, 1, &description);
+    normalize(matrix, 1, &names);
     for (size_t s = 0; s < study.samples; ++s) {
         gsl_matrix_set(design, s, study.groups[s] == "control" ? 0 : 1, 1.0);
         gsl_matrix_set(design, s, 2, gsl_matrix_get(matrix->covariable, s, 0));
@@ -163,7 +163,7 @@ TEST(CovariatesRun, ComponentsMatchDenseDecompositionOfResiduals) {
 
 namespace {
 
-TEST(CovariatesRun, SameOutputOutOfCoreAndWithAnyThreadCount) {
+TEST(covariates_run, same_output_out_of_core_and_with_any_thread_count) {
     // More samples than one tile of the cross-product, so that three
     // workers share the tiles.
     Temp_dir dir;
@@ -204,7 +204,7 @@ double inflation(const std::string& dir, const std::string& config, const std::s
     return at == std::string::npos ? NAN : std::stod(report.out.substr(at + 7));
 }
 
-TEST(CovariatesRun, AdjustingForCellsRemovesInflationFromACompositionDifference) {
+TEST(covariates_run, adjusting_for_cells_removes_inflation_from_a_composition_difference) {
     Temp_dir dir;
     Mixed_study study;
     study.samples = 40;
@@ -233,7 +233,7 @@ std::vector<std::string> message_lines(const std::string& out) {
     return lines;
 }
 
-TEST(CovariatesRun, RefusesWhatCannotBeEstimatedAndLeavesNothingBehind) {
+TEST(covariates_run, refuses_what_cannot_be_estimated_and_leaves_nothing_behind) {
     Temp_dir dir;
     Mixed_study study;
     study.samples = 10;

@@ -37,15 +37,15 @@ void check_records(const std::vector<Point>& points, const Probe_index_map& inde
 // (white space inside: no annotation line can hold it).
 void check_study_points(const std::vector<Point>& points, const Probe_index_map& index,
                         const std::set<std::string>& ids) {
-    Data_description description;
+    Data_description study;
     uint32_t row = 0;
     bool take = true;
     for (const std::string& id : ids) {
-        if (take) description.probe_index.add(id, row++);
+        if (take) study.probe_index.add(id, row++);
         take = !take;
     }
-    description.probe_index.add("no record", row++);
-    const std::vector<Study_point> chosen = study_points(points, description, index);
+    study.probe_index.add("no record", row++);
+    const std::vector<Study_point> chosen = study_points(points, study, index);
     FUZZ_CHECK(chosen.size() == (ids.size() + 1) / 2, "study records are not one per annotated probe");
     std::set<uint32_t> rows;
     for (size_t i = 0; i < chosen.size(); ++i) {
@@ -54,7 +54,7 @@ void check_study_points(const std::vector<Point>& points, const Probe_index_map&
         if (i > 0) FUZZ_CHECK(chosen[i - 1].record < point.record, "study records not in annotation order");
         const std::string& id = points[point.record].id;
         uint32_t study_row = 0, record = 0;
-        FUZZ_CHECK(description.probe_index.find(id, study_row) && study_row == point.row,
+        FUZZ_CHECK(study.probe_index.find(id, study_row) && study_row == point.row,
                    "study record with another row");
         FUZZ_CHECK(index.find(id, record) && record == point.record, "study record is not the mapped one");
         FUZZ_CHECK(rows.insert(point.row).second, "study probe with two records");

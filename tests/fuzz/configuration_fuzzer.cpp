@@ -52,13 +52,13 @@ Parameter options_of(uint8_t choice) {
     return options;
 }
 
-void check_samples(const Data_description& description, const Parameter& options, uint32_t samples) {
-    FUZZ_CHECK(description.sample_index.size() == samples, "sample count differs from the matrix");
-    FUZZ_CHECK(description.sample_group.sample_to_group.size() == samples, "sample without a group");
-    for (const auto& [sample, group] : description.sample_group.sample_to_group) {
+void check_samples(const Data_description& study, const Parameter& options, uint32_t samples) {
+    FUZZ_CHECK(study.sample_index.size() == samples, "sample count differs from the matrix");
+    FUZZ_CHECK(study.sample_group.sample_to_group.size() == samples, "sample without a group");
+    for (const auto& [sample, group] : study.sample_group.sample_to_group) {
         uint32_t number = 0;
-        FUZZ_CHECK(description.group_index.find(group, number), "group not registered");
-        FUZZ_CHECK(number < description.group_index.size(), "group number beyond the group count");
+        FUZZ_CHECK(study.group_index.find(group, number), "group not registered");
+        FUZZ_CHECK(number < study.group_index.size(), "group number beyond the group count");
         if (options.continuous_on) FUZZ_CHECK(group == "all", "continuous sample outside group all");
     }
 }
@@ -75,16 +75,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string configure = write_scratch("configure.txt", data + 1, size - 1);
     const Parameter options = options_of(data[0]);
     spill_values((data[0] & 16) != 0);
-    Data_description description;
+    Data_description study;
     restart_output();
-    Data_matrix* matrix = read_data(configure, description, options.covariable_num, 1, options);
+    Data_matrix* matrix = read_data(configure, study, options.covariable_num, 1, options);
     if (matrix == nullptr) {
         FUZZ_CHECK(printed_bytes() > progress_bytes, "study refused without a message");
         return 0;
     }
     FUZZ_CHECK(probe_count(*matrix) > 0, "study without probes");
-    check_samples(description, options, sample_count(*matrix));
-    check_study_matrix(*matrix, description, options, probe_count(*matrix), sample_count(*matrix));
+    check_samples(study, options, sample_count(*matrix));
+    check_study_matrix(*matrix, study, options, probe_count(*matrix), sample_count(*matrix));
     data_matrix_free(matrix);
     return 0;
 }

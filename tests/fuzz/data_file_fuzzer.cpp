@@ -88,14 +88,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     write_scratch("fuzz.txt", data, size);
     spill_values(size % 2 == 1);
     Parameter options;
-    Data_description description;
+    Data_description study;
     restart_output();
-    Data_matrix* matrix = read_data(configure_file, description, 0, 1, options);
+    Data_matrix* matrix = read_data(configure_file, study, 0, 1, options);
     if (matrix == nullptr) {
         FUZZ_CHECK(printed_bytes() > progress_bytes, "data file refused without a message");
         return 0;
     }
-    check_reference_column(check_study_matrix(*matrix, description, options, reference_rows, 2));
+    check_reference_column(check_study_matrix(*matrix, study, options, reference_rows, 2));
     if (size < 2 || data[0] != 0x1f || data[1] != 0x8b)
         check_alignment(std::string_view(reinterpret_cast<const char*>(data), size));
     data_matrix_free(matrix);

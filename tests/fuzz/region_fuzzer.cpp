@@ -21,7 +21,7 @@ const char* const annotation =
 struct Study {
     std::vector<Point> points;
     Probe_index_map index;
-    Data_description description;
+    Data_description names;
     std::vector<uint32_t> record_of_row;  // annotation record of each study row
 };
 
@@ -30,10 +30,10 @@ Study make_study() {
     restart_output();
     if (!read_probe_ann(write_scratch("probe.ann", annotation), study.points, study.index)) abort();
     for (uint32_t record = 0; record < study.points.size(); ++record) {
-        study.description.probe_index.add(study.points[record].id, static_cast<uint32_t>(study.record_of_row.size()));
+        study.names.probe_index.add(study.points[record].id, static_cast<uint32_t>(study.record_of_row.size()));
         study.record_of_row.push_back(record);
     }
-    study.description.probe_index.add("cg99", static_cast<uint32_t>(study.record_of_row.size()));
+    study.names.probe_index.add("cg99", static_cast<uint32_t>(study.record_of_row.size()));
     return study;
 }
 
@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     FUZZ_CHECK(std::is_sorted(regions.begin(), regions.end()), "regions not sorted");
     Region_probes region_probes;
-    cgi_probe(regions, study.points, study.description, study.index, region_probes);
+    cgi_probe(regions, study.points, study.names, study.index, region_probes);
     check_mapping(study, regions, region_probes);
     return 0;
 }

@@ -55,7 +55,7 @@ std::vector<double> study_values(const Data_matrix& matrix) {
     return values;
 }
 
-std::vector<double> check_study_matrix(const Data_matrix& matrix, const Data_description& description,
+std::vector<double> check_study_matrix(const Data_matrix& matrix, const Data_description& study,
                                        const Parameter& options, uint32_t probes, uint32_t samples) {
     FUZZ_CHECK(probe_count(matrix) == probes && sample_count(matrix) == samples, "matrix is not P x N");
     check_sample_table(matrix.continuous, options.continuous_on, samples, 1, "continuous values");
@@ -64,7 +64,7 @@ std::vector<double> check_study_matrix(const Data_matrix& matrix, const Data_des
     const std::vector<double> values = study_values(matrix);
     std::vector<bool> has_usable(samples, false);
     for (uint32_t row = 0; row < probes; ++row) {
-        const bool snp = options.nosnp && snp_probe(description.probe_index.name(row));
+        const bool snp = options.nosnp && snp_probe(study.probe_index.name(row));
         for (uint32_t column = 0; column < samples; ++column) {
             const double value = values[size_t(row) * samples + column];
             FUZZ_CHECK(!std::isinf(value), "infinite value stored");

@@ -18,7 +18,7 @@
 std::vector<double> study_values(const Data_matrix& matrix);
 
 // Aborts (through FUZZ_CHECK) on the first broken promise; returns the values.
-std::vector<double> check_study_matrix(const Data_matrix& matrix, const Data_description& description,
+std::vector<double> check_study_matrix(const Data_matrix& matrix, const Data_description& study,
                                        const Parameter& options, uint32_t probes, uint32_t samples);
 
 #endif

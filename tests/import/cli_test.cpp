@@ -28,7 +28,7 @@ Run_result import(const std::vector<std::string>& args, const std::string& dir =
     return run_program(CIMBREL_IMPORT_BINARY, args, dir);
 }
 
-TEST(Import_cli, help_on_every_subcommand) {
+TEST(import_cli, help_on_every_subcommand) {
     Run_result all = import({"--help"});
     EXPECT_EQ(all.status, 0);
     for (const char* command : {"matrix", "idat", "manifest", "islands"}) {
@@ -40,7 +40,7 @@ TEST(Import_cli, help_on_every_subcommand) {
     }
 }
 
-TEST(Import_cli, usage_errors_exit_1) {
+TEST(import_cli, usage_errors_exit_1) {
     struct Case {
         std::vector<std::string> args;
         const char* message;
@@ -67,7 +67,7 @@ TEST(Import_cli, usage_errors_exit_1) {
     }
 }
 
-TEST(Import_cli, truncated_gzip_sheet_stops_with_its_name) {
+TEST(import_cli, truncated_gzip_sheet_stops_with_its_name) {
     Temp_dir dir;
     std::string gz = gzip_text("Sample_Name,Sample_Group\nS01,control\nS02,case\n");
     write_text(dir.file("sheet.csv.gz"), gz.substr(0, gz.size() - 6));
@@ -104,7 +104,7 @@ void write_by_hand(const std::string& root) {
     write_text(root + "/data/probe.ann", read_text(demo + "/data/probe.ann"));
 }
 
-TEST(Import_cli, bundled_example_gives_the_results_of_the_study_written_by_hand) {
+TEST(import_cli, bundled_example_gives_the_results_of_the_study_written_by_hand) {
     Temp_dir dir;
     Run_result matrix = import({"matrix", example + "/matrix_processed.txt.gz", "--samples", example + "/samplesheet.csv",
                                 "--covariables", "Age,Sex", "--exclude", example + "/exclude.txt", "--out", "study"},
@@ -148,7 +148,7 @@ bool has_temporary_file(const std::string& folder) {
 // An import stopped by SIGINT or SIGTERM while it writes leaves nothing
 // behind: the matrix comes through a FIFO, so the signal is sent while the
 // program waits for the rest of it, its temporary files written.
-TEST(Import_cli, stopped_import_leaves_no_temporary_file) {
+TEST(import_cli, stopped_import_leaves_no_temporary_file) {
     signal(SIGPIPE, SIG_IGN);  // the program may be gone before the writer is done
     for (int stop : {SIGINT, SIGTERM}) {
         Temp_dir dir;

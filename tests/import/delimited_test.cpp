@@ -13,7 +13,7 @@ std::vector<std::string> split(const std::string& line, char delimiter, std::str
     return std::vector<std::string>(splitter.fields().begin(), splitter.fields().end());
 }
 
-TEST(Field_splitter, quoted_fields_with_delimiters_and_doubled_quotes) {
+TEST(field_splitter, quoted_fields_with_delimiters_and_doubled_quotes) {
     using V = std::vector<std::string>;
     EXPECT_EQ(split("\"\",\"S 1\",S2\r\n", ','), (V{"", "S 1", "S2"}));
     EXPECT_EQ(split("a,\"Smith, J.\",\"say \"\"hi\"\"\"\n", ','), (V{"a", "Smith, J.", "say \"hi\""}));
@@ -23,7 +23,7 @@ TEST(Field_splitter, quoted_fields_with_delimiters_and_doubled_quotes) {
     EXPECT_EQ(split("\"a\" ,b", ','), (V{"a", "b"}));  // blanks after a closing quote
 }
 
-TEST(Field_splitter, broken_quotes_are_errors) {
+TEST(field_splitter, broken_quotes_are_errors) {
     std::string error;
     split("a,\"open,b\n", ',', &error);
     EXPECT_NE(error.find("no closing quote"), std::string::npos);
@@ -31,7 +31,7 @@ TEST(Field_splitter, broken_quotes_are_errors) {
     EXPECT_NE(error.find("after the closing quote"), std::string::npos);
 }
 
-TEST(Field_splitter, views_stay_valid_across_many_quoted_fields) {
+TEST(field_splitter, views_stay_valid_across_many_quoted_fields) {
     std::string line;
     for (int i = 0; i < 200; ++i) line += "\"v" + std::to_string(i) + "\",";
     std::vector<std::string> fields = split(line, ',');
@@ -40,14 +40,14 @@ TEST(Field_splitter, views_stay_valid_across_many_quoted_fields) {
     EXPECT_EQ(fields[199], "v199");
 }
 
-TEST(Delimited, delimiter_from_header_or_choice) {
+TEST(delimited, delimiter_from_header_or_choice) {
     EXPECT_EQ(delimiter_char(Delimiter::automatic, "ID_REF\tS1\tDetection Pval\n"), '\t');
     EXPECT_EQ(delimiter_char(Delimiter::automatic, "\"\",\"S1\"\n"), ',');
     EXPECT_EQ(delimiter_char(Delimiter::comma, "a\tb"), ',');
     EXPECT_EQ(delimiter_char(Delimiter::tab, "a,b"), '\t');
 }
 
-TEST(Delimited, text_helpers) {
+TEST(delimited, text_helpers) {
     EXPECT_EQ(underscore_spaces("  Healthy \t control  "), "Healthy_control");
     EXPECT_EQ(without_bom("\xEF\xBB\xBFSample_Name"), "Sample_Name");
     EXPECT_EQ(without_line_end("a\r\n"), "a");

@@ -34,7 +34,7 @@ Idat_content small_content() {
     return c;
 }
 
-TEST(Idat_reader, real_scanner_pair) {
+TEST(idat_reader, real_scanner_pair) {
     const std::string folder = std::string(CIMBREL_TEST_DATA) + "/idat/5318317007_A_";
     Idat green, red;
     std::string error;
@@ -48,7 +48,7 @@ TEST(Idat_reader, real_scanner_pair) {
     EXPECT_NE(green.means, red.means);
 }
 
-TEST(Idat_reader, refuses_malformed_files) {
+TEST(idat_reader, refuses_malformed_files) {
     const std::string good = idat_bytes(small_content());
     Idat idat;
     std::string error;
@@ -89,7 +89,7 @@ TEST(Idat_reader, refuses_malformed_files) {
     EXPECT_EQ(error, "a_Grn.idat and a_Red.idat do not form a pair: address 2 is 20 in one and 21 in the other");
 }
 
-TEST(Preprocess, degenerate_values_stay_finite) {
+TEST(preprocess, degenerate_values_stay_finite) {
     // A constant in-band channel: the estimate is the median, with no endless iteration.
     Location flat = huber({500, 500, 500, 500, 900});
     EXPECT_EQ(flat.mu, 500);
@@ -111,7 +111,7 @@ TEST(Preprocess, degenerate_values_stay_finite) {
     EXPECT_LT(normal_upper_tail(30), 1e-196);
 }
 
-TEST(Idat_files, sheet_rows_name_their_pairs) {
+TEST(idat_files, sheet_rows_name_their_pairs) {
     Temp_dir dir;
     ASSERT_EQ(system(("mkdir -p " + dir.file("a/b") + " " + dir.file("c")).c_str()), 0);
     for (const char* name : {"a/b/GSM1_101_R01C01_Grn.idat.gz", "a/b/GSM1_101_R01C01_Red.idat.gz", "c/101_R02C01_Grn.idat",
@@ -332,7 +332,7 @@ void expect_close(double got, double want, const std::string& where) {
     EXPECT_LE(std::fabs(got - want), 1e-5 * std::fabs(want) + 1e-300) << where << ": " << got << " vs " << want;
 }
 
-TEST(Idat_import, synthetic_study_follows_the_formulas) {
+TEST(idat_import, synthetic_study_follows_the_formulas) {
     std::mt19937 random(test_seed());
     Synthetic_array array(random);
     Temp_dir dir;

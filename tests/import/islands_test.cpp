@@ -26,20 +26,20 @@ std::string read(const std::string& text, Island_layout layout = Island_layout::
     return out + (layout == Island_layout::ucsc ? "ucsc" : "bed");
 }
 
-TEST(Islands, ucsc_table_with_bin_and_spaced_names) {
+TEST(islands, ucsc_table_with_bin_and_spaced_names) {
     EXPECT_EQ(read("#bin\tchrom\tchromStart\tchromEnd\tname\tlength\n"
                    "585\tchr1\t28735\t29810\tCpG: 116\t1075\t116\t787\t21.6\t73.2\t0.83\n"
                    "586\tchr1\t135124\t135563\tCpG: 30\t439\t30\t295\t13.7\t67.2\t0.64\n"),
               "chr1 28736 29811 CpG:116\nchr1 135125 135564 CpG:30\nucsc");
 }
 
-TEST(Islands, bed_layouts) {
+TEST(islands, bed_layouts) {
     EXPECT_EQ(read("track name=islands\nchr1\t100\t200\nchr2\t5\t9\n"), "chr1 101 201 chr1:100-200\nchr2 6 10 chr2:5-9\nbed");
     EXPECT_EQ(read("chr1 100 200 island one 0 +\n"), "chr1 101 201 island\nbed");  // white space separated
     EXPECT_EQ(read("chr1\t100\t200\tCpG: 7\t0\t+\r\n"), "chr1 101 201 CpG:7\nbed");
 }
 
-TEST(Islands, failures_name_file_and_line) {
+TEST(islands, failures_name_file_and_line) {
     EXPECT_EQ(read("chr1\t100\t200\nchr1\t100\n"), "error: islands.txt:2: line has 2 columns, but BED needs 3 or more");
     EXPECT_EQ(read("chr1\t1x\t200\n"), "error: islands.txt:1: expected chromosome, start and end (whole numbers) in columns 1 to 3");
     EXPECT_EQ(read("chr1\t300\t200\n"), "error: islands.txt:1: start 300 lies after end 200");
@@ -47,7 +47,7 @@ TEST(Islands, failures_name_file_and_line) {
               "error: islands.txt:2: expected chromosome, start and end (whole numbers) in columns 2 to 4");
 }
 
-TEST(Islands, gzip_file_to_region_file) {
+TEST(islands, gzip_file_to_region_file) {
     Temp_dir dir;
     write_text(dir.file("cpgIslandExt.txt.gz"), gzip_text("585\tchr1\t28735\t29810\tCpG: 116\t1075\n"));
     Island_layout layout = Island_layout::unknown;
@@ -62,7 +62,7 @@ TEST(Islands, gzip_file_to_region_file) {
 
 // Inputs that were read wrongly without a word: line ends, chromosome names
 // that are numbers, coordinates beyond 32 bits, repeated lines.
-TEST(Islands, hostile_inputs) {
+TEST(islands, hostile_inputs) {
     const std::string ucsc_row = "\t28735\t29810\tCpG: 116\t1075\t116\t787\t21.6\t73.2\t0.83";
     const struct {
         std::string text;
@@ -90,7 +90,7 @@ TEST(Islands, hostile_inputs) {
 // The imported region holds exactly the island's bases: a probe on the base
 // before it and one on the base after it stay out, probes on its first and
 // last base are in.
-TEST(Islands, probes_on_the_island_edges_map_as_its_bases) {
+TEST(islands, probes_on_the_island_edges_map_as_its_bases) {
     // Bases 100 to 199 counted from 0, so probe positions (MAPINFO) 101 to 200.
     Temp_dir dir;
     write_text(dir.file("island.bed"), "chr1\t100\t200\tI\n");
@@ -119,7 +119,7 @@ TEST(Islands, probes_on_the_island_edges_map_as_its_bases) {
 // Found by fuzzing: a UCSC chromosome cell starting with "#" was written as
 // a region line that cimbrel's region reader skips as a comment, so the
 // region was lost without a word.
-TEST(Islands, chromosome_starting_with_a_comment_mark_is_refused) {
+TEST(islands, chromosome_starting_with_a_comment_mark_is_refused) {
     EXPECT_EQ(read("585\t#hr1\t28735\t29810\tCpG: 1\n"),
               "error: islands.txt:1: chromosome \"#hr1\" starts with \"#\", which marks a comment in the region file");
 }

@@ -36,7 +36,7 @@ const std::string manifest_450k =
     "[Controls],,,\r\n"
     "0027630,STAINING,Red,DNP (20K)\r\n";
 
-TEST(Manifest, layout_450k_with_controls_block) {
+TEST(manifest, layout_450k_with_controls_block) {
     Manifest_counts counts;
     EXPECT_EQ(read(manifest_450k, {}, &counts),
               "cg00000029 chr16 53468112 N_Shore\n"
@@ -46,7 +46,7 @@ TEST(Manifest, layout_450k_with_controls_block) {
     EXPECT_EQ(counts.without_position, 2u);
 }
 
-TEST(Manifest, epic_v2_keeps_suffixed_identifiers) {
+TEST(manifest, epic_v2_keeps_suffixed_identifiers) {
     std::string text = heading +
                        "IlmnID,Name,CHR,MAPINFO,Relation_to_UCSC_CpG_Island\n"
                        "cg00000029_TC21,cg00000029,chr16,53434200,N_Shore\n"
@@ -54,14 +54,14 @@ TEST(Manifest, epic_v2_keeps_suffixed_identifiers) {
     EXPECT_EQ(read(text), "cg00000029_TC21 chr16 53434200 N_Shore\n");
 }
 
-TEST(Manifest, chosen_columns_joined_with_dots_for_empty_cells) {
+TEST(manifest, chosen_columns_joined_with_dots_for_empty_cells) {
     EXPECT_EQ(read(manifest_450k, {"UCSC_RefGene_Name", "Relation_to_UCSC_CpG_Island"}),
               "cg00000029 chr16 53468112 RBL2|N_Shore\n"
               "cg00000108 chr3 37459206 C3orf35;C3orf35|.\n"
               "rs10796216 chr10 1 .|S_Shelf\n");
 }
 
-TEST(Manifest, failures_name_file_and_line) {
+TEST(manifest, failures_name_file_and_line) {
     const std::string header = "IlmnID,CHR,MAPINFO,Relation_to_UCSC_CpG_Island\n";
     EXPECT_EQ(read(heading + "Name,CHR\n"), "error: manifest.csv: no header row naming IlmnID (is this a manifest?)");
     EXPECT_EQ(read(heading + header, {"Gene"}), "error: manifest.csv:5: the header has no column \"Gene\"");
@@ -74,7 +74,7 @@ TEST(Manifest, failures_name_file_and_line) {
 
 // Rows that were written wrongly or silently: old Mac line ends, repeated
 // identifiers, a manifest without a usable probe, the mitochondrial genome.
-TEST(Manifest, hostile_inputs) {
+TEST(manifest, hostile_inputs) {
     const std::string header = "IlmnID,CHR,MAPINFO,Relation_to_UCSC_CpG_Island\n";
     const struct {
         std::string text;
@@ -100,7 +100,7 @@ TEST(Manifest, hostile_inputs) {
     }
 }
 
-TEST(Manifest, gzip_file_to_annotation_file) {
+TEST(manifest, gzip_file_to_annotation_file) {
     Temp_dir dir;
     write_text(dir.file("m.csv.gz"), gzip_text(manifest_450k, 64));
     Manifest_counts counts;
@@ -123,7 +123,7 @@ TEST(Manifest, gzip_file_to_annotation_file) {
 // Found by fuzzing: an IlmnID starting with "#" was written as an annotation
 // line that cimbrel's annotation reader skips as a comment, so the probe
 // lost its position without a word.
-TEST(Manifest, identifier_starting_with_a_comment_mark_is_refused) {
+TEST(manifest, identifier_starting_with_a_comment_mark_is_refused) {
     EXPECT_EQ(read("IlmnID,CHR,MAPINFO,Relation_to_UCSC_CpG_Island\ncg1,1,5,\n#cg2,1,6,Island\n"),
               "error: manifest.csv:3: IlmnID \"#cg2\" starts with \"#\", which marks a comment in the annotation file");
 }

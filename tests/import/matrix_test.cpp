@@ -19,7 +19,7 @@ struct Matrix_text {
     }
 };
 
-TEST(Matrix_reader, minfi_csv) {
+TEST(matrix_reader, minfi_csv) {
     for (const char* end : {"\n", "\r"}) {  // "\r": old Mac line ends
         Matrix_text m(std::string("\"\",\"S1\",\"S2\"") + end + "\"cg01\",0.5,NA" + end + "\"cg02\",\"0.25\",0.75" + end);
         std::string error;
@@ -38,7 +38,7 @@ TEST(Matrix_reader, minfi_csv) {
     }
 }
 
-TEST(Matrix_reader, geo_processed_with_detection_columns) {
+TEST(matrix_reader, geo_processed_with_detection_columns) {
     Matrix_text m("\xEF\xBB\xBFID_REF\tS1\tDetection Pval\tS 2\tS 2.DETECTION PVAL\tS3\tS3.Detection_Pval\r\n"
                   "cg01\t0.5\t0.01\t0.6\t0.2\t0.7\t0\r\n\r\n!series_matrix_table_end\r\n");
     std::string error;
@@ -53,7 +53,7 @@ TEST(Matrix_reader, geo_processed_with_detection_columns) {
     EXPECT_EQ(m.reader.next(error), 0);  // blank and "!" lines skipped
 }
 
-TEST(Matrix_reader, header_failures) {
+TEST(matrix_reader, header_failures) {
     struct Case {
         const char* text;
         const char* error;
@@ -73,7 +73,7 @@ TEST(Matrix_reader, header_failures) {
     }
 }
 
-TEST(Matrix_reader, vendor_exports_group_columns_by_sample) {
+TEST(matrix_reader, vendor_exports_group_columns_by_sample) {
     // The vendor software's export: identifier columns, per-sample groups, annotation after them.
     Matrix_text m("Index\tTargetID\tProbeID_A\tS1.AVG_Beta\tS1.Detection Pval\tS1.Avg_NBEADS\tS 2.Signal_A\t"
                   "S 2.Signal_B\tS 2.Detection Pval\tSEARCH_KEY\tILMN_GENE\n1\tcg01\t17\t0.5\t0\t9\t1\t2\t0\tk\tg\n");
@@ -109,7 +109,7 @@ TEST(Matrix_reader, vendor_exports_group_columns_by_sample) {
     }
 }
 
-TEST(Matrix_reader, row_failures) {
+TEST(matrix_reader, row_failures) {
     struct Case {
         const char* row;
         const char* error;
@@ -130,7 +130,7 @@ TEST(Matrix_reader, row_failures) {
     }
 }
 
-TEST(Matrix_reader, cells) {
+TEST(matrix_reader, cells) {
     double value = 0.0;
     for (const char* missing : {"", "NA", "na", "NaN", "nan"}) EXPECT_EQ(read_cell(missing, value), Cell::missing);
     EXPECT_EQ(read_cell("0.91", value), Cell::number);

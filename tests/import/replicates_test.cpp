@@ -6,7 +6,7 @@
 
 namespace {
 
-TEST(Replicates, rows_follow_the_first_replicate_and_values_merge) {
+TEST(replicates, rows_follow_the_first_replicate_and_values_merge) {
     std::vector<std::string> ids = {"cg1_TC11", "cg2", "cg1_BC12", "cg3_TO21", "cg1_TC13", "ch_x_TC", "cg4_BO1", "cg5"};
     EXPECT_EQ(replicate_base("cg1_TC11"), "cg1");
     EXPECT_EQ(replicate_base("ch_x_TC"), "ch_x_TC");  // no digits: not a replicate suffix

@@ -40,7 +40,7 @@ std::string with_line_ends(std::string text, const std::string& end) {
     return out;
 }
 
-TEST(Sheet, excel_layout) {
+TEST(sheet, excel_layout) {
     for (const std::string end : {"\r\n", "\r", "\n"}) {
         Sheet sheet;
         std::string error;
@@ -53,7 +53,7 @@ TEST(Sheet, excel_layout) {
     }
 }
 
-TEST(Sheet, illumina_blocks_before_data) {
+TEST(sheet, illumina_blocks_before_data) {
     Sheet sheet;
     std::string error;
     ASSERT_TRUE(read("[Header],,\nInvestigator Name,Ann,\n[Reads]\n\n[Data],,\nSample_Name,Sample_Group\nS1,a\n",
@@ -64,7 +64,7 @@ TEST(Sheet, illumina_blocks_before_data) {
     EXPECT_NE(error.find("[Data]"), std::string::npos);
 }
 
-TEST(Sheet, malformed_rows_name_their_line) {
+TEST(sheet, malformed_rows_name_their_line) {
     Sheet sheet;
     std::string error;
     EXPECT_FALSE(read("Sample_Name,Sample_Group\nS1,a\nS2,b,extra\n", sheet, error));
@@ -75,7 +75,7 @@ TEST(Sheet, malformed_rows_name_their_line) {
     EXPECT_NE(error.find("\"A\" appears twice"), std::string::npos);
 }
 
-TEST(Design, white_space_and_categorical_covariable) {
+TEST(design, white_space_and_categorical_covariable) {
     Design_options options;
     options.covariables = {"Age", "Sex"};
     Design design;
@@ -92,7 +92,7 @@ TEST(Design, white_space_and_categorical_covariable) {
     EXPECT_NE(design.notes[0].find("3 sample or group names"), std::string::npos);
 }
 
-TEST(Design, categorical_levels_in_sorted_order_first_left_out) {
+TEST(design, categorical_levels_in_sorted_order_first_left_out) {
     Design_options options;
     options.covariables = {"Batch"};
     Design design;
@@ -104,7 +104,7 @@ TEST(Design, categorical_levels_in_sorted_order_first_left_out) {
     EXPECT_EQ(design.samples[3].covariables, (std::vector<std::string>{"0", "0"}));
 }
 
-TEST(Design, continuous_column_and_other_column_names) {
+TEST(design, continuous_column_and_other_column_names) {
     Design_options options;
     options.sample_column = "ID";
     options.continuous_column = "BMI";
@@ -117,7 +117,7 @@ TEST(Design, continuous_column_and_other_column_names) {
     EXPECT_EQ(error, "sheet.csv:3: sample \"B\": value \"obese\" of column \"BMI\" is not a number");
 }
 
-TEST(Design, missing_values_and_columns_are_errors_naming_the_sample) {
+TEST(design, missing_values_and_columns_are_errors_naming_the_sample) {
     Design_options options;
     options.covariables = {"Age"};
     Design design;
@@ -138,7 +138,7 @@ TEST(Design, missing_values_and_columns_are_errors_naming_the_sample) {
 // is refused (as a categorical column it would take one indicator per
 // sample); levels that become one column name, and a covariable given twice,
 // are refused with the values named.
-TEST(Design, covariable_values_that_would_mislead_cimbrel) {
+TEST(design, covariable_values_that_would_mislead_cimbrel) {
     const std::string head = "Sample_Name,Sample_Group,Age,Batch\n";
     const struct {
         std::string rows;

@@ -38,7 +38,7 @@ std::vector<std::string> listing(const std::string& path) {
     return names;
 }
 
-struct Import_case : ::testing::Test {
+struct study_import : ::testing::Test {
     Temp_dir dir;
     Matrix_import job;
     Import_report report;
@@ -61,7 +61,7 @@ struct Import_case : ::testing::Test {
     std::string configuration() { return read_text(dir.file("study/etc/description.xls")); }
 };
 
-TEST_F(Import_case, minfi_betas_with_detection_matrix_and_missing_values) {
+TEST_F(study_import, minfi_betas_with_detection_matrix_and_missing_values) {
     prepare("\"\",\"S1\",\"S2\"\n\"cg01\",0.5,NA\n\"cg02\",NaN,0.75\n\"cg03\",,1e-2\n",
             "Sample_Name,Sample_Group,Age\nS2,case,40\nS1,control,50\n");
     input("detp.csv", "\"\",\"S1\",\"S2\"\n\"cg01\",0.01,0.02\n\"cg02\",0,0.2\n\"cg03\",0.03,NA\n");
@@ -78,7 +78,7 @@ TEST_F(Import_case, minfi_betas_with_detection_matrix_and_missing_values) {
     EXPECT_EQ(cimbrel_command(job.out_dir, report).substr(0, 3), "cd ");
 }
 
-TEST_F(Import_case, signal_matrix_gives_betas_from_the_signals) {
+TEST_F(study_import, signal_matrix_gives_betas_from_the_signals) {
     prepare("ID_REF,TargetID,S1 Unmethylated Signal,S1 Methylated Signal,S1 Detection Pval\n"
             "1,cg01,1000,3000,0.01\n2,cg02,,3000,0.01\n3,cg03,0,0,0.5\n",
             "Sample_Name,Sample_Group\nS1,a\n");
@@ -89,7 +89,7 @@ TEST_F(Import_case, signal_matrix_gives_betas_from_the_signals) {
     EXPECT_EQ(error, dir.file("betas.csv") + ":2: sample \"S1\": unmethylated signal \"-1\" is not a number of 0 or more");
 }
 
-TEST_F(Import_case, geo_interleaved_gzip_subset_and_exclusion_list) {
+TEST_F(study_import, geo_interleaved_gzip_subset_and_exclusion_list) {
     input("betas.txt.gz", "ID_REF\tA\tDetection Pval\tB x\tDetection Pval\tC\tDetection Pval\n"
                           "cg01\t0.1\t0.001\t0.2\t0.06\t0.3\t0\n"
                           "rs01\t0.4\t0.001\t0.5\t0.00\t0.6\t0\n"
@@ -111,7 +111,7 @@ TEST_F(Import_case, geo_interleaved_gzip_subset_and_exclusion_list) {
               std::string::npos) << notes;
 }
 
-TEST_F(Import_case, blocks_of_rows_are_gzip_members_of_one_file) {
+TEST_F(study_import, blocks_of_rows_are_gzip_members_of_one_file) {
     std::string betas = "ID,S1\n", expected;
     for (int i = 0; i < 50; ++i) {
         betas += "cg" + std::to_string(i) + ",0." + std::to_string(i + 10) + "\n";
@@ -160,9 +160,9 @@ const Failure failures[] = {
 
 void PrintTo(const Failure& failure, std::ostream* out) { *out << failure.name; }
 
-class Import_failure : public Import_case, public ::testing::WithParamInterface<Failure> {};
+class study_import_failure : public study_import, public ::testing::WithParamInterface<Failure> {};
 
-TEST_P(Import_failure, stops_naming_file_and_line_and_leaves_nothing) {
+TEST_P(study_import_failure, stops_naming_file_and_line_and_leaves_nothing) {
     const Failure& f = GetParam();
     prepare(f.betas, f.sheet != nullptr ? f.sheet : "Sample_Name,Sample_Group,Age\nS1,a,3\nS2,b,4\n");
     job.design.covariables = {"Age"};
@@ -178,10 +178,10 @@ TEST_P(Import_failure, stops_naming_file_and_line_and_leaves_nothing) {
     EXPECT_TRUE(listing(dir.file("study/data")).empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Inputs, Import_failure, ::testing::ValuesIn(failures),
+INSTANTIATE_TEST_SUITE_P(inputs, study_import_failure, ::testing::ValuesIn(failures),
                          [](const ::testing::TestParamInfo<Failure>& info) { return std::string(info.param.name); });
 
-TEST_F(Import_case, truncated_gzip_matrix_is_an_error_naming_it) {
+TEST_F(study_import, truncated_gzip_matrix_is_an_error_naming_it) {
     std::string rows = "ID,S1\n";
     for (int i = 0; i < 2000; ++i) rows += "cg" + std::to_string(i) + ",0.5\n";
     std::string gz = gzip_text(rows);
@@ -212,17 +212,17 @@ std::map<std::string, std::string> snapshot(const std::string& path) {
 
 // A failed import into an existing study leaves it byte for byte as it was;
 // a failed first import leaves no folder behind, not even the parents it made.
-TEST_F(Import_case, failure_leaves_an_existing_study_as_it_was_and_no_new_folder) {
+TEST_F(study_import, failure_leaves_an_existing_study_as_it_was_and_no_new_folder) {
     const std::string sheet = "Sample_Name,Sample_Group\nS1,a\nS2,b\n";
     struct Spoiler {
         const char* name;
         bool first_import;               // also tried where no study exists yet
-        void (*spoil)(Import_case& test);  // before the failing run
+        void (*spoil)(study_import& test);  // before the failing run
     } spoilers[] = {
         {"bad_last_row", true,
-         [](Import_case& t) { t.input("betas.csv", "ID,S1,S2\ncg01,0.9,0.8\ncg02,0.7,0.6\ncg03,0.5,x\n"); }},
+         [](study_import& t) { t.input("betas.csv", "ID,S1,S2\ncg01,0.9,0.8\ncg02,0.7,0.6\ncg03,0.5,x\n"); }},
         {"folder_in_place_of_the_configuration", false,
-         [](Import_case& t) {
+         [](study_import& t) {
              const std::string path = t.job.out_dir + "/etc/description.xls";
              ASSERT_EQ(unlink(path.c_str()), 0);
              ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
@@ -230,7 +230,7 @@ TEST_F(Import_case, failure_leaves_an_existing_study_as_it_was_and_no_new_folder
              t.input("betas.csv", "ID,S1,S2\ncg01,0.9,0.8\n");
          }},
         {"sheet_is_the_configuration", false,
-         [](Import_case& t) {
+         [](study_import& t) {
              t.job.sheet = t.job.out_dir + "/etc/description.xls";
              write_text(t.job.sheet, "Sample_Name,Sample_Group\nS1,a\nS2,b\n");
              t.input("betas.csv", "ID,S1,S2\ncg01,0.9,0.8\n");
@@ -255,7 +255,7 @@ TEST_F(Import_case, failure_leaves_an_existing_study_as_it_was_and_no_new_folder
     }
 }
 
-TEST(Study_import, data_file_names_are_safe_and_unique) {
+TEST(data_file_name, data_file_names_are_safe_and_unique) {
     std::set<std::string> taken;
     EXPECT_EQ(data_file_name("S01", taken), "S01.txt.gz");
     EXPECT_EQ(data_file_name("s01", taken), "s01_2.txt.gz");

@@ -17,7 +17,7 @@ std::string outcome(const std::vector<std::string>& args, bool quoted = false) {
     return text + "|" + (line.help ? "help " : "") + (line.version ? "version" : "");
 }
 
-TEST(Plumbing_command_line, reads_the_samtools_way) {
+TEST(plumbing_command_line, reads_the_samtools_way) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"a", "--out", "x", "b"}, "a,b,|--out=x;|"},
         {{"--out=x=y", "--top", "1", "--out", "z"}, "|--out=z;--top=1;|"},   // a later value wins
@@ -34,7 +34,7 @@ TEST(Plumbing_command_line, reads_the_samtools_way) {
     EXPECT_EQ(outcome({"--top"}, true), "option '--top' needs a value");
 }
 
-TEST(Plumbing_command_line, splits_lists) {
+TEST(plumbing_command_line, splits_lists) {
     EXPECT_EQ(split_list(" a, b ,,c\t,"), (std::vector<std::string>{"a", "b", "c"}));
     EXPECT_EQ(split_list(""), std::vector<std::string>{});
 }

@@ -39,7 +39,7 @@ bool write_staged(const std::string& path, const std::string& text, std::string&
     return out.commit(error);
 }
 
-TEST(Plumbing_staged_output, special_targets_are_followed_or_written_through_never_replaced) {
+TEST(plumbing_staged_output, special_targets_are_followed_or_written_through_never_replaced) {
     Temp_dir dir;
     write_text(dir.file("real.txt"), "old");
     ASSERT_EQ(symlink("real.txt", dir.file("link").c_str()), 0);
@@ -72,7 +72,7 @@ TEST(Plumbing_staged_output, special_targets_are_followed_or_written_through_nev
     EXPECT_EQ(listing(dir.path()), "dangling fifo folder link new.txt real.txt ");
 }
 
-TEST(Plumbing_staged_output, an_input_however_spelled_is_never_an_output) {
+TEST(plumbing_staged_output, an_input_however_spelled_is_never_an_output) {
     Temp_dir dir;
     ASSERT_EQ(mkdir(dir.file("d").c_str(), 0700), 0);
     write_text(dir.file("d/in.txt"), "input");
@@ -92,7 +92,7 @@ TEST(Plumbing_staged_output, an_input_however_spelled_is_never_an_output) {
     }
 }
 
-TEST(Plumbing_staged_output, a_set_goes_into_place_whole_or_not_at_all) {
+TEST(plumbing_staged_output, a_set_goes_into_place_whole_or_not_at_all) {
     Temp_dir dir;
     write_text(dir.file("a.txt"), "old a");
     Staged_files set;
