@@ -43,6 +43,9 @@ const char* const matrix_usage =
     "  --delimiter auto|tab|comma   field separator of BETAS and DETP [auto: from the header]\n"
     "  --id-column NAME             column of the probe identifiers [the first; after it\n"
     "                               TargetID, ProbeID, ID_REF are taken as identifier columns]\n"
+    "  --replicates keep|mean|best  EPIC v2 replicate probes (cg..._TC21): keep each, or write\n"
+    "                               at the first one's place the mean of the detected ones or\n"
+    "                               the best detected one [keep]\n"
     "  -h, --help                   print this help and exit\n"
     "\n"
     "Messages, progress and the cimbrel command to run go to standard error. Exit status:\n"
@@ -169,6 +172,28 @@ std::string without_trailing_slashes(std::string path) {
     return path;
 }
 
+// One of the words of an option into value; "" or the usage error.
+template <class Value>
+std::string choice(const Command_line& line, const std::string& option,
+                   const std::vector<std::pair<const char*, Value>>& words, Value& value) {
+    if (!line.has(option)) return "";
+    std::string list;
+    for (const auto& [word, meaning] : words) {
+        if (line.get(option) == word) {
+            value = meaning;
+            return "";
+        }
+        list += (list.empty() ? "" : " or ") + std::string(word);
+    }
+    return option + " must be " + list + ", not \"" + line.get(option) + "\"";
+}
+
+// --replicates into mode; "" or the usage error.
+std::string replicates_option(const Command_line& line, Replicates& mode) {
+    return choice<Replicates>(line, "--replicates",
+                              {{"keep", Replicates::keep}, {"mean", Replicates::mean}, {"best", Replicates::best}}, mode);
+}
+
 // The options of the matrix subcommand into the import job; "" or the usage error.
 std::string matrix_job(const Command_line& line, Matrix_import& job) {
     job.betas = line.inputs[0];
@@ -181,7 +206,7 @@ std::string matrix_job(const Command_line& line, Matrix_import& job) {
     if (!error.empty()) return error;
     if (!read_delimiter(line.get("--delimiter"), job.delimiter))
         return "--delimiter must be auto, tab or comma, not \"" + line.get("--delimiter") + "\"";
-    return "";
+    return replicates_option(line, job.replicates);
 }
 
 // Where cimbrel will look for the annotation and region files, and how to make them.
@@ -207,21 +232,6 @@ void say_result(const Messages& messages, const std::string& out_dir, const Impo
     messages.say("run: " + cimbrel_command(out_dir, report));
 }
 
-// One of the words of an option into value; "" or the usage error.
-template <class Value>
-std::string choice(const Command_line& line, const std::string& option,
-                   const std::vector<std::pair<const char*, Value>>& words, Value& value) {
-    if (!line.has(option)) return "";
-    std::string list;
-    for (const auto& [word, meaning] : words) {
-        if (line.get(option) == word) {
-            value = meaning;
-            return "";
-        }
-        list += (list.empty() ? "" : " or ") + std::string(word);
-    }
-    return option + " must be " + list + ", not \"" + line.get(option) + "\"";
-}
 
 // The options of the idat subcommand into the import job; "" or the usage error.
 std::string idat_job(const Command_line& line, Idat_import& job) {
@@ -236,10 +246,7 @@ std::string idat_job(const Command_line& line, Idat_import& job) {
     if (error.empty()) error = choice<Dye_bias>(line, "--dye-bias", {{"single", Dye_bias::single}, {"none", Dye_bias::none}}, p.dye_bias);
     if (error.empty())
         error = choice<Detection>(line, "--detection", {{"negative", Detection::negative}, {"oob", Detection::oob}}, p.detection);
-    if (error.empty())
-        error = choice<Replicates>(line, "--replicates",
-                                   {{"keep", Replicates::keep}, {"mean", Replicates::mean}, {"best", Replicates::best}},
-                                   job.replicates);
+    if (error.empty()) error = replicates_option(line, job.replicates);
     if (!error.empty()) return error;
     if (line.has("--min-beads") && (!read_number(line.get("--min-beads"), p.min_beads) ||
                                     line.get("--min-beads").find_first_not_of("0123456789") != std::string::npos))
@@ -259,7 +266,8 @@ int matrix_command(const std::vector<std::string>& args) {
     Command_line line;
     int status = read_arguments(messages, matrix_usage, args,
                                 {"--samples", "--out", "--detp", "--sample-column", "--group-column",
-                                 "--continuous-column", "--covariables", "--exclude", "--delimiter", "--id-column"},
+                                 "--continuous-column", "--covariables", "--exclude", "--delimiter", "--id-column",
+                                 "--replicates"},
                                 {"--samples", "--out"}, line);
     if (status >= 0) return status;
     Matrix_import job;

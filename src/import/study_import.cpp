@@ -1,7 +1,10 @@
 #include "study_import.h"
 
 #include <cctype>
+#include <algorithm>
 #include <charconv>
+#include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <unordered_set>
@@ -166,29 +169,42 @@ bool signal_beta(const Matrix_reader& reader, const Sample_output& out, Cell& ki
     return true;
 }
 
-// Appends the current probe row to every sample's block; counts missing values.
-bool append_row(const Matrix_reader& betas, const Matrix_reader* detection, std::vector<Sample_output>& outputs,
-                size_t& missing, size_t& bytes, std::string& error) {
-    std::string_view id = betas.id();
+// The current row's beta and detection p-value tokens of a sample (the
+// beta of a signal matrix formatted into buffer, "0" without detection
+// p-values); present is false when either is missing.
+bool row_values(const Matrix_reader& betas, const Matrix_reader* detection, const Sample_output& out,
+                char (&buffer)[32], std::string_view& beta_text, std::string_view& p_text, bool& present,
+                std::string& error) {
+    Cell beta = Cell::missing, p = Cell::number;
+    if (out.column->beta == 0 ? !signal_beta(betas, out, beta, buffer, beta_text, error)
+                              : !check_cell(betas, out.column->beta, out, true, beta, error))
+        return false;
+    if (out.column->beta != 0) beta_text = betas.field(out.column->beta);
+    if (detection != nullptr && !check_cell(*detection, out.detection, out, false, p, error)) return false;
+    p_text = detection != nullptr ? detection->field(out.detection) : "0";
+    present = beta != Cell::missing && p != Cell::missing;
+    return true;
+}
+
+void append_line(std::string& text, std::string_view id, std::string_view beta, std::string_view p) {
+    text.append(id).push_back('\t');
+    text.append(beta).push_back('\t');
+    text.append(p).push_back('\n');
+}
+
+// Appends the current probe row, under the identifier id, to every
+// sample's block; counts missing values.
+bool append_row(const Matrix_reader& betas, const Matrix_reader* detection, std::string_view id,
+                std::vector<Sample_output>& outputs, size_t& missing, size_t& bytes, std::string& error) {
     for (Sample_output& out : outputs) {
-        Cell beta = Cell::missing, p = Cell::number;
         char buffer[32];
-        std::string_view beta_text;
-        if (out.column->beta == 0 ? !signal_beta(betas, out, beta, buffer, beta_text, error)
-                                  : !check_cell(betas, out.column->beta, out, true, beta, error))
-            return false;
-        if (out.column->beta != 0) beta_text = betas.field(out.column->beta);
-        if (detection != nullptr && !check_cell(*detection, out.detection, out, false, p, error))
-            return false;
+        std::string_view beta_text, p_text;
+        bool present = false;
+        if (!row_values(betas, detection, out, buffer, beta_text, p_text, present, error)) return false;
         size_t before = out.text.size();
-        out.text.append(id).push_back('\t');
-        if (beta == Cell::missing || p == Cell::missing) {
-            out.text.append("0.5\t1\n");
-            ++missing;
-        } else {
-            out.text.append(beta_text).push_back('\t');
-            out.text.append(detection != nullptr ? detection->field(out.detection) : "0").push_back('\n');
-        }
+        if (present) append_line(out.text, id, beta_text, p_text);
+        else append_line(out.text, id, "0.5", "1");
+        missing += present ? 0 : 1;
         bytes += out.text.size() - before;
     }
     return true;
@@ -258,7 +274,7 @@ bool stream_rows(const Matrix_import& job, Import_inputs& in, std::vector<Sample
             ++counts.excluded;
             continue;
         }
-        if (!append_row(betas, in.detection_source, outputs, counts.missing, bytes, error)) return false;
+        if (!append_row(betas, in.detection_source, betas.id(), outputs, counts.missing, bytes, error)) return false;
         ++counts.rows;
         if (++block_rows < job.block_rows && bytes < job.block_bytes) continue;
         if (!write_block(outputs, error)) return false;
@@ -268,6 +284,161 @@ bool stream_rows(const Matrix_import& job, Import_inputs& in, std::vector<Sample
         next_report = counts.rows + progress_step;
     }
     if (got < 0 || (detp != nullptr && !detection_ends(betas, *detp, error))) return false;
+    if (counts.rows == 0) {
+        error = betas.file() + ": no probe row" + (counts.excluded > 0 ? " outside the exclusion list" : "");
+        return false;
+    }
+    return block_rows == 0 || write_block(outputs, error);
+}
+
+// The rows written when replicates are merged: the output rows of the
+// matrix's identifiers, and the output row of each matrix row (none: left out).
+struct Replicate_plan {
+    static constexpr uint32_t none = UINT32_MAX;
+    Output_rows rows;
+    std::vector<uint32_t> row_of;
+    uint32_t members(uint32_t r) const { return rows.starts[r + 1] - rows.starts[r]; }
+};
+
+// Reads the identifier column of the beta matrix (a pass of its own, so a
+// gzip matrix is simply read twice) and groups the replicates.
+bool plan_replicates(const Matrix_import& job, const Import_inputs& in, Replicate_plan& plan, std::string& error) {
+    Matrix_input first;
+    if (!first.open(job.betas, job.delimiter, job.id_column, error)) return false;
+    std::vector<std::string> ids;
+    int got = 0;
+    while ((got = first.reader->next(error)) == 1) ids.emplace_back(first.reader->id());
+    if (got < 0) return false;
+    plan.rows = plan_rows(ids, job.replicates, in.excluded);
+    plan.row_of.assign(ids.size(), Replicate_plan::none);
+    for (uint32_t r = 0; r < plan.rows.size(); ++r)
+        for (uint32_t k = plan.rows.starts[r]; k < plan.rows.starts[r + 1]; ++k) plan.row_of[plan.rows.members[k]] = r;
+    return true;
+}
+
+// One sample's values of the replicates of a row seen so far, in matrix order.
+struct Held_sample {
+    std::vector<double> beta, p;
+    std::vector<uint8_t> present;
+    std::vector<std::string> beta_text, p_text;
+};
+
+// An output row whose replicates are not all read yet, or which waits for
+// an earlier one that is not complete.
+struct Held_row {
+    uint32_t row = 0;
+    uint32_t seen = 0;
+    std::vector<Held_sample> samples;
+};
+
+// Adds the current matrix row's values to a held row.
+bool hold_values(const Matrix_reader& betas, const Matrix_reader* detection, const std::vector<Sample_output>& outputs,
+                 Held_row& held, std::string& error) {
+    held.samples.resize(outputs.size());
+    for (size_t s = 0; s < outputs.size(); ++s) {
+        char buffer[32];
+        std::string_view beta_text, p_text;
+        bool present = false;
+        if (!row_values(betas, detection, outputs[s], buffer, beta_text, p_text, present, error)) return false;
+        Held_sample& held_sample = held.samples[s];
+        double beta = 0.0, p = 0.0;
+        present = present && read_cell(beta_text, beta) == Cell::number && read_cell(p_text, p) == Cell::number;
+        held_sample.beta.push_back(beta);
+        held_sample.p.push_back(p);
+        held_sample.present.push_back(present ? 1 : 0);
+        held_sample.beta_text.emplace_back(beta_text);
+        held_sample.p_text.emplace_back(p_text);
+    }
+    ++held.seen;
+    return true;
+}
+
+// Appends a complete held row to every sample's block. A value taken from
+// one replicate keeps its tokens as written; a mean of several is written
+// with 6 significant digits, beside the detection p-value token it takes.
+void append_held(Replicates mode, const Held_row& held, const std::string& id, std::vector<Sample_output>& outputs,
+                 size_t& missing, size_t& bytes) {
+    std::vector<uint32_t> members(held.seen);
+    for (uint32_t k = 0; k < held.seen; ++k) members[k] = k;
+    for (size_t s = 0; s < outputs.size(); ++s) {
+        const Held_sample& v = held.samples[s];
+        std::string& text = outputs[s].text;
+        size_t before = text.size();
+        double beta = 0.0, p = 1.0;
+        bool averaged = mode == Replicates::mean && held.seen > 1;
+        if (!merge_row(mode, members.data(), held.seen, v.beta.data(), v.p.data(), v.present.data(), beta, p)) {
+            append_line(text, id, "0.5", "1");
+            ++missing;
+        } else {
+            uint32_t k = 0;
+            while (k + 1 < held.seen && !(v.present[k] && v.p[k] == p && (averaged || v.beta[k] == beta))) ++k;
+            char buffer[32];
+            std::string_view mean(buffer, std::to_chars(buffer, buffer + 32, beta, std::chars_format::general, 6).ptr - buffer);
+            append_line(text, id, averaged ? mean : std::string_view(v.beta_text[k]), v.p_text[k]);
+        }
+        bytes += text.size() - before;
+    }
+}
+
+std::string changed_while_read(const Matrix_reader& betas) {
+    return at_line(betas.file(), betas.line(), "the matrix changed while it was read");
+}
+
+// The streaming pass when replicates are merged: a row is written once all
+// its replicates are read, and rows after its first replicate wait for it,
+// so memory is bounded by the distance between the replicates of a probe.
+bool stream_merged_rows(const Matrix_import& job, Import_inputs& in, const Replicate_plan& plan,
+                        std::vector<Sample_output>& outputs, Stream_counts& counts, std::string& error,
+                        const std::function<void(const std::string&)>& progress) {
+    Matrix_reader& betas = *in.betas.reader;
+    Matrix_reader* detp = in.detp.reader.get();
+    std::deque<Held_row> held;  // by row, ascending
+    size_t block_rows = 0, bytes = 0, next_report = progress_step, index = 0;
+    auto written = [&]() {
+        ++counts.rows;
+        if (++block_rows < job.block_rows && bytes < job.block_bytes) return true;
+        if (!write_block(outputs, error)) return false;
+        block_rows = bytes = 0;
+        if (counts.rows >= next_report && progress) {
+            progress(std::to_string(counts.rows) + " probes written");
+            next_report = counts.rows + progress_step;
+        }
+        return true;
+    };
+    int got = 0;
+    while ((got = betas.next(error)) == 1) {
+        if (detp != nullptr && !next_detection_row(betas, *detp, error)) return false;
+        if (index >= plan.row_of.size()) {
+            error = changed_while_read(betas);
+            return false;
+        }
+        uint32_t r = plan.row_of[index++];
+        if (r == Replicate_plan::none) continue;
+        if (replicate_base(betas.id()) != plan.rows.ids[r]) {
+            error = changed_while_read(betas);
+            return false;
+        }
+        if (held.empty() && plan.members(r) == 1) {
+            if (!append_row(betas, in.detection_source, plan.rows.ids[r], outputs, counts.missing, bytes, error) ||
+                !written())
+                return false;
+            continue;
+        }
+        auto at = std::lower_bound(held.begin(), held.end(), r, [](const Held_row& h, uint32_t row) { return h.row < row; });
+        if (at == held.end() || at->row != r) at = held.insert(at, Held_row{r, 0, {}});
+        if (!hold_values(betas, in.detection_source, outputs, *at, error)) return false;
+        while (!held.empty() && held.front().seen == plan.members(held.front().row)) {
+            append_held(job.replicates, held.front(), plan.rows.ids[held.front().row], outputs, counts.missing, bytes);
+            held.pop_front();
+            if (!written()) return false;
+        }
+    }
+    if (got < 0 || (detp != nullptr && !detection_ends(betas, *detp, error))) return false;
+    if (index != plan.row_of.size() || !held.empty()) {
+        error = changed_while_read(betas);
+        return false;
+    }
+    counts.excluded = plan.rows.excluded;
     if (counts.rows == 0) {
         error = betas.file() + ": no probe row" + (counts.excluded > 0 ? " outside the exclusion list" : "");
         return false;
@@ -293,13 +464,16 @@ std::string configuration_text(const Design& design, const std::vector<std::stri
 
 namespace {
 
-std::string count_note(const Stream_counts& counts, size_t listed) {
-    return plural(counts.excluded, "probe") + " of the exclusion list left out (" + std::to_string(listed) +
-           " listed, " + std::to_string(listed - counts.excluded) + " of them not in the matrix)";
+// With merged replicates one listed base identifier leaves out all its
+// replicates, so the probes left out are not a count of listed names.
+std::string count_note(const Stream_counts& counts, size_t listed, Replicates mode) {
+    std::string note = plural(counts.excluded, "probe") + " of the exclusion list left out (" + std::to_string(listed) + " listed";
+    if (mode == Replicates::keep) note += ", " + std::to_string(listed - counts.excluded) + " of them not in the matrix";
+    return note + ")";
 }
 
 void add_notes(const Stream_counts& counts, const Import_inputs& in, const Matrix_import& job, Import_report& report) {
-    if (!job.exclude.empty()) report.notes.push_back(count_note(counts, in.excluded.size()));
+    if (!job.exclude.empty()) report.notes.push_back(count_note(counts, in.excluded.size(), job.replicates));
     if (counts.missing > 0)
         report.notes.push_back(plural(counts.missing, "value") + " missing (NA, NaN, empty) are written "
                                "as excluded (beta 0.5, detection p-value 1)");
@@ -311,6 +485,14 @@ void add_notes(const Stream_counts& counts, const Import_inputs& in, const Matri
 }  // namespace
 
 namespace {
+
+// The streaming pass of the import's mode of replicates.
+bool stream(const Matrix_import& job, Import_inputs& in, std::vector<Sample_output>& outputs, Stream_counts& counts,
+            std::string& error, const std::function<void(const std::string&)>& progress) {
+    if (job.replicates == Replicates::keep) return stream_rows(job, in, outputs, counts, error, progress);
+    Replicate_plan plan;
+    return plan_replicates(job, in, plan, error) && stream_merged_rows(job, in, plan, outputs, counts, error, progress);
+}
 
 // Stages the study's data files (names and temporary paths into names and
 // outputs) and the folders they need; none may be one of the inputs.
@@ -353,7 +535,7 @@ bool import_matrix(const Matrix_import& job, Import_report& report, std::string&
     std::vector<std::string> names;
     Stream_counts counts;
     if (!stage_study(job, in.design, study, outputs, names, error) ||
-        !stream_rows(job, in, outputs, counts, error, progress) ||
+        !stream(job, in, outputs, counts, error, progress) ||
         !stage_configuration(job, in, names, study, error) || !study.commit(error))
         return false;
     report.notes.insert(report.notes.begin(), in.design.notes.begin(), in.design.notes.end());

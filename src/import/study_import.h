@@ -13,6 +13,14 @@
 // becomes one gzip member appended to each sample's temporary file, so
 // memory is bounded by one block, whatever the size of the matrix.
 //
+// When EPIC v2 replicates are merged (replicates.h), the identifier column
+// is read in a pass of its own first to group them; the values' pass then
+// holds a row from its first replicate until its last one is read, and the
+// rows after it until it is written, so memory grows with the distance
+// between a probe's replicates. A mean of several replicates is written
+// with 6 significant digits; values taken from one replicate keep their
+// tokens.
+//
 // The study is written as one staged set (staged_output.h): the data files
 // and the configuration go into place together, only once all of them are
 // written, and a failure or a stopping signal before that leaves an
@@ -28,6 +36,7 @@
 
 #include "delimited.h"
 #include "design.h"
+#include "replicates.h"
 
 struct Matrix_import {
     std::string betas;
@@ -38,6 +47,7 @@ struct Matrix_import {
     std::string out_dir;
     Delimiter delimiter = Delimiter::automatic;  // of the matrices
     Design_options design;
+    Replicates replicates = Replicates::keep;  // EPIC v2 replicate probes
     size_t block_rows = 20000;          // probe rows per gzip member
     size_t block_bytes = size_t(128) << 20;  // text held before a block is written, at most about
 };

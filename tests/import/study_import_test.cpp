@@ -268,3 +268,57 @@ TEST(data_file_name, data_file_names_are_safe_and_unique) {
 }
 
 }  // namespace
+
+// EPIC v2 replicates merged while streaming: groups adjacent and far apart
+// (cg01's three replicates span most of the matrix), one with no detected
+// replicate (cg04), a lone suffixed identifier (cg02); small blocks, so held
+// rows cross block boundaries; gzip, so the matrix is read twice.
+struct Replicate_case {
+    const char* name;
+    Replicates mode;
+    bool detection;
+    const char* data;
+};
+
+void PrintTo(const Replicate_case& c, std::ostream* out) { *out << c.name; }
+
+const Replicate_case replicate_cases[] = {
+    {"keep", Replicates::keep, true,
+     "cg01_TC11\t0.1\t0.01\ncg02_BC11\t0.2\t0.5\ncg01_TC12\t0.3\t0.02\ncg03\t0.4\t0.01\ncg04_TO11\t0.5\t0.2\n"
+     "cg05\t0.6\t0.03\ncg01_BO13\t0.123456789\t0.001\ncg04_TO12\t0.7\t0.3\ncg06_TC11\t0.8\t0.04\n"
+     "cg06_TC12\t0.9\t0.04\n"},
+    {"mean", Replicates::mean, true,
+     "cg01\t0.174486\t0.001\ncg02\t0.2\t0.5\ncg03\t0.4\t0.01\ncg04\t0.6\t0.3\ncg05\t0.6\t0.03\ncg06\t0.85\t0.04\n"},
+    {"best", Replicates::best, true,
+     "cg01\t0.123456789\t0.001\ncg02\t0.2\t0.5\ncg03\t0.4\t0.01\ncg04\t0.5\t0.2\ncg05\t0.6\t0.03\ncg06\t0.8\t0.04\n"},
+    {"mean_of_betas_only", Replicates::mean, false,
+     "cg01\t0.174486\t0\ncg02\t0.2\t0\ncg03\t0.4\t0\ncg04\t0.6\t0\ncg05\t0.6\t0\ncg06\t0.85\t0\n"},
+    {"best_of_betas_only", Replicates::best, false,
+     "cg01\t0.1\t0\ncg02\t0.2\t0\ncg03\t0.4\t0\ncg04\t0.5\t0\ncg05\t0.6\t0\ncg06\t0.8\t0\n"},
+};
+
+struct study_import_replicates : study_import, ::testing::WithParamInterface<Replicate_case> {};
+
+TEST_P(study_import_replicates, writes_each_base_identifier_once_at_its_first_replicate) {
+    const Replicate_case& c = GetParam();
+    const char* rows[][3] = {{"cg01_TC11", "0.1", "0.01"},         {"cg02_BC11", "0.2", "0.5"},
+                             {"cg01_TC12", "0.3", "0.02"},         {"cg03", "0.4", "0.01"},
+                             {"cg04_TO11", "0.5", "0.2"},          {"cg05", "0.6", "0.03"},
+                             {"cg01_BO13", "0.123456789", "0.001"}, {"cg04_TO12", "0.7", "0.3"},
+                             {"cg06_TC11", "0.8", "0.04"},         {"cg06_TC12", "0.9", "0.04"}};
+    std::string betas = c.detection ? "ID_REF\tS1\tDetection Pval\n" : "ID_REF\tS1\n";
+    for (const auto& row : rows)
+        betas += std::string(row[0]) + "\t" + row[1] + (c.detection ? std::string("\t") + row[2] : "") + "\n";
+    input("betas.txt.gz", betas);
+    input("sheet.csv", "Sample_Name,Sample_Group\nS1,a\n");
+    job.betas = dir.file("betas.txt.gz");
+    job.sheet = dir.file("sheet.csv");
+    job.out_dir = dir.file("study");
+    job.replicates = c.mode;
+    job.block_rows = 2;
+    ASSERT_TRUE(run()) << error;
+    EXPECT_EQ(data("S1"), c.data);
+}
+
+INSTANTIATE_TEST_SUITE_P(modes, study_import_replicates, ::testing::ValuesIn(replicate_cases),
+                         [](const ::testing::TestParamInfo<Replicate_case>& info) { return info.param.name; });
