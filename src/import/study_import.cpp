@@ -1,7 +1,9 @@
 #include "study_import.h"
 
-#include <cctype>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdint>
 #include <deque>
@@ -303,6 +305,11 @@ struct Replicate_plan {
 // Reads the identifier column of the beta matrix (a pass of its own, so a
 // gzip matrix is simply read twice) and groups the replicates.
 bool plan_replicates(const Matrix_import& job, const Import_inputs& in, Replicate_plan& plan, std::string& error) {
+    struct stat status;
+    if (stat(job.betas.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+        error = job.betas + ": merging replicates reads the matrix twice, so it must be a file, not a pipe";
+        return false;
+    }
     Matrix_input first;
     if (!first.open(job.betas, job.delimiter, job.id_column, error)) return false;
     std::vector<std::string> ids;
