@@ -125,6 +125,7 @@ int read_probe(const std::vector<std::string_view>& fields, const Manifest_colum
 
 bool find_manifest_header(Line_reader& reader, const std::string& file, Field_splitter& splitter, char& delimiter,
                           size_t& number, std::string& error) {
+    reader.cr_line_ends(true);  // "CSV (Macintosh)" ends lines with a lone CR
     std::string_view line;
     while (reader.next(line)) {
         if (++number == 1) line = without_bom(line);
@@ -140,7 +141,6 @@ bool find_manifest_header(Line_reader& reader, const std::string& file, Field_sp
 bool read_manifest(Line_reader& reader, const std::string& file, const std::vector<std::string>& ann_columns,
                    const std::function<void(const Annotation_record&)>& sink, Manifest_counts& counts,
                    std::string& error) {
-    reader.cr_line_ends(true);
     Field_splitter splitter;
     char delimiter = ',';
     size_t number = 0;

@@ -337,6 +337,9 @@ TEST(idat_import, synthetic_study_follows_the_formulas) {
     Synthetic_array array(random);
     Temp_dir dir;
     write_text(dir.file("manifest.csv"), array.manifest());
+    std::string mac_manifest = array.manifest();  // the same manifest with CR-only line ends
+    std::replace(mac_manifest.begin(), mac_manifest.end(), '\n', '\r');
+    write_text(dir.file("manifest_cr.csv"), mac_manifest);
     write_text(dir.file("sheet.csv"), "[Header]\nInvestigator Name,x\n[Data]\n"
                                       "Sample_Name,Sample_Group,Sentrix_ID,Sentrix_Position\n"
                                       "S1,a,200000000001,R01C01\nS2,b,200000000001,R02C01\n");
@@ -349,7 +352,7 @@ TEST(idat_import, synthetic_study_follows_the_formulas) {
     for (bool oob : {false, true}) {
         Idat_import job;
         job.sheet = dir.file("sheet.csv");
-        job.manifest = dir.file("manifest.csv");
+        job.manifest = dir.file(oob ? "manifest_cr.csv" : "manifest.csv");
         job.out_dir = dir.file(oob ? "oob" : "negative");
         job.preprocess.detection = oob ? Detection::oob : Detection::negative;
         job.threads = 2;
