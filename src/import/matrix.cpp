@@ -114,15 +114,20 @@ bool Matrix_reader::take_vendor_columns(size_t first, std::string& error) {
     std::vector<std::vector<std::string>> group_columns;
     std::vector<std::string> unplaced, ignored, annotation;
     size_t last_group = first;
-    std::string_view sample;
     std::string previous;  // sample of the column before, for a Detection Pval column without a name
-    for (size_t i = first; i < fields.size(); ++i)
-        if (classify(trim(fields[i]), sample) != Column_kind::plain) last_group = i;
+    for (size_t i = first; i < fields.size(); ++i) {
+        std::string_view found;
+        if (classify(trim(fields[i]), found) != Column_kind::plain) last_group = i;
+    }
     for (size_t i = first; i < fields.size(); ++i) {
         std::string name(trim(fields[i]));
-        Column_kind kind = classify(name, sample);
+        std::string_view found;
+        Column_kind kind = classify(name, found);
+        // An owned copy: the name a column borrows from the column before must
+        // outlive the update of previous below.
+        std::string sample(found);
         if (kind == Column_kind::detection && sample.empty()) sample = previous;
-        previous = kind == Column_kind::plain || kind == Column_kind::ignored ? "" : std::string(sample);
+        previous = kind == Column_kind::plain || kind == Column_kind::ignored ? "" : sample;
         if (kind == Column_kind::plain) {
             (i > last_group ? annotation : unplaced).push_back(name);
             continue;

@@ -90,8 +90,13 @@ TEST(matrix_reader, vendor_exports_group_columns_by_sample) {
     ASSERT_EQ(m.reader.next(error), 1);
     EXPECT_EQ(m.reader.id(), "cg01");  // TargetID, not Index
 
-    Matrix_text geo("ID_REF,S1 Unmethylated Signal,S1 Methylated Signal,Detection Pval\n", Delimiter::comma);
+    // A Detection Pval column without a name borrows the sample of the column
+    // before; a name longer than a short-string buffer once read freed memory.
+    Matrix_text geo("ID_REF,GSM1234567 whole blood donor 1 Unmethylated Signal,"
+                    "GSM1234567 whole blood donor 1 Methylated Signal,Detection Pval\n", Delimiter::comma);
     ASSERT_TRUE(geo.reader.read_header(error)) << error;
+    ASSERT_EQ(geo.reader.samples().size(), 1u);
+    EXPECT_EQ(geo.reader.samples()[0].name, "GSM1234567 whole blood donor 1");
     EXPECT_EQ(geo.reader.samples()[0].detection, 3u);
     EXPECT_TRUE(geo.reader.interleaved());
 
