@@ -262,7 +262,8 @@ int Matrix_reader::next(std::string& error) {
     std::string what;
     if (fields.size() != fields_)
         what = "row has " + std::to_string(fields.size()) + " fields, but the header has " + std::to_string(fields_);
-    id_ = trim(fields[id_field_]);
+    // A short row may not reach the identifier column (TargetID after Index).
+    id_ = id_field_ < fields.size() ? trim(fields[id_field_]) : std::string_view();
     if (what.empty() && id_.empty()) what = "row has no probe identifier";
     if (what.empty() && has_space(id_)) what = "probe identifier \"" + std::string(id_) + "\" holds white space";
     if (what.empty()) return 1;

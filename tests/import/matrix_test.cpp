@@ -133,6 +133,12 @@ TEST(matrix_reader, row_failures) {
         EXPECT_EQ(m.reader.next(error), -1) << c.row;
         EXPECT_EQ(error, c.error);
     }
+    // A row too short to reach an identifier column that is not the first.
+    Matrix_text vendor("Index\tTargetID\tS1.AVG_Beta\n1\n");
+    std::string error;
+    ASSERT_TRUE(vendor.reader.read_header(error)) << error;
+    EXPECT_EQ(vendor.reader.next(error), -1);
+    EXPECT_EQ(error, "betas.txt:2: row has 1 fields, but the header has 3");
 }
 
 TEST(matrix_reader, cells) {
