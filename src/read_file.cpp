@@ -207,13 +207,13 @@ bool data_files_readable(const std::vector<std::string>& files) {
 }
 
 // Files a worker reads side by side when the matrix is in memory: a group of
-// neighbouring columns, so the values of one row land in one cache line
-// instead of one line per value, and no two workers write the same line.
+// up to eight neighbouring columns, so the values of one row fill about one
+// 64-byte cache line, written in one go, instead of one line per value.
 // Bounded so that all workers together keep at most 256 files open (one
 // each beyond 256 workers).
 size_t group_size(uint32_t workers) {
     size_t size = 256 / (workers == 0 ? 1 : workers);
-    return size < 1 ? 1 : (size > 4 ? 4 : size);
+    return size < 1 ? 1 : (size > 8 ? 8 : size);
 }
 
 // One data file being read into its column.
@@ -241,13 +241,74 @@ inline bool same_bytes(const char* a, const char* b, size_t n) {
     return true;
 }
 
+// The leading digits of the up to 8 bytes at text (fewer when end is
+// nearer): their count, and their value in digits. Eight at once, as
+// integer arithmetic on one 64-bit word, when the line has 8 bytes left.
+inline uint32_t leading_digits(const char* text, const char* end, uint64_t& digits) {
+    if (end - text < 8) {
+        uint32_t n = 0;
+        digits = 0;
+        for (; text + n < end && is_digit(text[n]); ++n) digits = digits * 10 + static_cast<uint64_t>(text[n] - '0');
+        return n;
+    }
+    uint64_t word;
+    memcpy(&word, text, 8);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    word = __builtin_bswap64(word);
+#endif
+    // Byte by byte (lowest first): minus '0', a digit is 0 to 9; a byte
+    // below '0' borrows and one above '9' passes 0x7f once 0x76 is added,
+    // either way setting its high bit. Borrows and carries only move
+    // towards later bytes, so every byte before the first non-digit is exact.
+    const uint64_t value = word - 0x3030303030303030ull;
+    const uint64_t high = (value | (value + 0x7676767676767676ull)) & 0x8080808080808080ull;
+    const uint32_t n = high == 0 ? 8 : static_cast<uint32_t>(__builtin_ctzll(high)) / 8;
+    if (n == 0) {
+        digits = 0;
+        return 0;
+    }
+    // The n digits as the last n of 8 behind leading zeros, combined in
+    // pairs, fours and eights by multiplication.
+    uint64_t v = value << (8 * (8 - n));
+    v = (v * 10 + (v >> 8)) & 0x00ff00ff00ff00ffull;
+    v = (v * 100 + (v >> 16)) & 0x0000ffff0000ffffull;
+    digits = (v * 10000 + (v >> 32)) & 0xffffffffull;
+    return n;
+}
+
+// A beta in the form array software writes: "0" or "1", then optionally a
+// point and at most 8 decimals, with white space after it. Its mantissa is
+// below 2^53 and the power of ten exact, so one correctly rounded division
+// gives the value short_decimal (and stream extraction) gives; text moves
+// past it. False for any other form, left to short_decimal.
+inline bool short_beta(const char*& text, const char* end, double& beta) {
+    static constexpr double powers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
+    static constexpr uint64_t scale[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+    const char* p = text;
+    if (end - p < 2 || (*p != '0' && *p != '1')) return false;
+    const uint64_t whole = static_cast<uint64_t>(*p - '0');
+    ++p;
+    uint64_t fraction = 0;
+    uint32_t decimals = 0;
+    if (*p == '.') {
+        ++p;
+        decimals = leading_digits(p, end, fraction);
+        p += decimals;
+    }
+    if (p == end || !is_space(*p)) return false;  // a ninth decimal, an exponent, or no separator
+    beta = static_cast<double>(whole * scale[decimals] + fraction) / powers[decimals];
+    text = p;
+    return true;
+}
+
 // The fields of a plain data line read in one pass: the reference row's
 // identifier, then a beta and a detection p-value in short forms (see
-// short_decimal), the form of nearly every line. A detection p-value whose
-// form already shows it below 0.01 (see below_hundredth) is not converted:
-// it is only compared with the detection limit, and 0 compares the same.
-// False for any other line (another identifier among them), which the
-// scanner reads, with the same values.
+// short_beta and short_decimal), the form of nearly every line. A
+// detection p-value whose form already shows it below 0.01 (see
+// below_hundredth) is not converted: it is only compared with the
+// detection limit, and 0 compares the same. False for any other line
+// (another identifier among them), which the scanner reads, with the same
+// values.
 inline bool plain_data_line(std::string_view line, std::string_view reference_id, double& beta, double& detection) {
     const char* p = line.data();
     const char* const end = p + line.size();
@@ -258,7 +319,9 @@ inline bool plain_data_line(std::string_view line, std::string_view reference_id
         return false;
     p += length;
     while (p < end && is_space(*p)) ++p;
-    if (p == end || !(is_digit(*p) || *p == '.') || !short_decimal(p, end, false, beta, p)) return false;
+    if (!short_beta(p, end, beta) &&
+        (p == end || !(is_digit(*p) || *p == '.') || !short_decimal(p, end, false, beta, p)))
+        return false;
     while (p < end && is_space(*p)) ++p;
     if (below_hundredth(p, end)) {
         detection = 0.0;
@@ -274,20 +337,21 @@ inline bool plain_data_line(std::string_view line, std::string_view reference_id
 // reference row's.
 bool read_data_line(std::string_view line, std::string_view reference_id, const std::string& file,
                     uint32_t row, double& value, uint32_t& extremes) {
-    std::string_view id = reference_id;
     double beta = 0.0, detection = 0.0;
-    bool has_id = true, parsed = plain_data_line(line, reference_id, beta, detection);
-    Line_scanner scanner(line);
+    bool parsed = plain_data_line(line, reference_id, beta, detection);
     if (!parsed) {
-        has_id = scanner.word(id);
+        // Any other form, or another identifier: the stream rules read it.
+        Line_scanner scanner(line);
+        std::string_view id;
+        const bool has_id = scanner.word(id);
         parsed = has_id && scanner.number(beta) && scanner.number(detection);
-    }
-    if (has_id && id != reference_id) {
-        message("Error: line %u of data file %s holds probe \"%.*s\", but the reference sample "
-                "file holds \"%.*s\" there\n",
-                row + 1, file.c_str(), print_length(id), id.data(), print_length(reference_id),
-                reference_id.data());
-        return false;
+        if (has_id && id != reference_id) {
+            message("Error: line %u of data file %s holds probe \"%.*s\", but the reference sample "
+                    "file holds \"%.*s\" there\n",
+                    row + 1, file.c_str(), print_length(id), id.data(), print_length(reference_id),
+                    reference_id.data());
+            return false;
+        }
     }
     value = excluded_value;
     if (!parsed) {
@@ -327,7 +391,7 @@ bool open_stream(Sample_stream& stream, const Read_plan& plan, size_t column, do
     return true;
 }
 
-bool read_row(Sample_stream& stream, uint32_t row, const Read_plan& plan) {
+bool read_row(Sample_stream& stream, uint32_t row, std::string_view id, const Read_plan& plan) {
     std::string_view line;
     if (!stream.reader.next(line)) {
         if (!read_whole(stream.reader, *stream.file)) return false;
@@ -336,7 +400,7 @@ bool read_row(Sample_stream& stream, uint32_t row, const Read_plan& plan) {
         return false;
     }
     double value = excluded_value;
-    if (!read_data_line(line, plan.probes->name(row), *stream.file, row, value, stream.extremes)) return false;
+    if (!read_data_line(line, id, *stream.file, row, value, stream.extremes)) return false;
     if (!plan.snp.empty() && plan.snp[row]) value = excluded_value;
     stream.target[static_cast<size_t>(row) * stream.stride] = value;
     if (plan.quantiles != nullptr && is_usable(value)) stream.usable.push_back(value);
@@ -378,9 +442,20 @@ bool read_file_group(const Read_plan& plan, const std::vector<size_t>& columns,
                      std::vector<Sample_stream>& streams, double* column_buffer) {
     for (size_t j = 0; j < columns.size(); ++j)
         if (!open_stream(streams[j], plan, columns[j], column_buffer)) return false;
-    for (uint32_t row = 0; row < plan.probe_num; ++row)
+    // Each row of the matrix is a sample count of doubles past the one
+    // before, too far for the processor to foresee, so the group's place a
+    // few dozen rows ahead is fetched for writing while this row is parsed.
+    constexpr uint32_t ahead = 32;
+    for (uint32_t row = 0; row < plan.probe_num; ++row) {
+        const std::string_view id = plan.probes->name(row);
+        if (plan.logit != nullptr && row + ahead < plan.probe_num) {
+            const double* first = streams[0].target + static_cast<size_t>(row + ahead) * streams[0].stride;
+            __builtin_prefetch(first, 1);
+            __builtin_prefetch(first + columns.size() - 1, 1);
+        }
         for (size_t j = 0; j < columns.size(); ++j)
-            if (!read_row(streams[j], row, plan)) return false;
+            if (!read_row(streams[j], row, id, plan)) return false;
+    }
     for (size_t j = 0; j < columns.size(); ++j)
         if (!finish_stream(streams[j], plan)) return false;
     return true;
