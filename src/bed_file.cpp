@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "line_reader.h"
+#include "time_out.h"
 
 bool Point::operator<(const Point& other) const {
     int order = chr.compare(other.chr);
@@ -176,7 +177,7 @@ bool read_sorted_records(const std::string& file, std::vector<Record>& records, 
     records.clear();
     Line_reader reader;
     if (!reader.open(file)) {
-        printf("Error: cannot open file %s\n", file.c_str());
+        message("Error: cannot open file %s\n", file.c_str());
         return false;
     }
     std::string_view line;
@@ -192,11 +193,11 @@ bool read_sorted_records(const std::string& file, std::vector<Record>& records, 
             records.push_back(std::move(record));
         } else {
             std::string_view shown = without_line_end(line);
-            printf(rejected_format, static_cast<int>(shown.size()), shown.data());
+            message(rejected_format, static_cast<int>(shown.size()), shown.data());
         }
     }
     if (reader.failed()) {
-        printf("Error: cannot read file %s: %s\n", file.c_str(), reader.error().c_str());
+        message("Error: cannot read file %s: %s\n", file.c_str(), reader.error().c_str());
         records.clear();
         return false;
     }

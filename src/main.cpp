@@ -44,6 +44,15 @@ int stop_after_region_failure(Data_matrix* matrix, Probe_result& probe_result, C
     return 1;
 }
 
+// Reads the probe annotation on a thread of its own, keeping the messages it
+// would have printed.
+void read_annotation(const Parameter& options, std::vector<Point>& points, Probe_index_map& probe_index_map,
+                     bool& read, std::string& messages) {
+    Message_capture capture;
+    read = read_probe_ann(options.probe_ann_file, points, probe_index_map);
+    messages = capture.text();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -66,10 +75,26 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // The probe annotation does not depend on the data, so with more than one
+    // thread it is read beside the data files, on a core the readers leave
+    // idle at times; its messages are printed after the data reader's, as
+    // when one is read after the other.
+    bool annotated = false;
+    std::string annotation_messages;
+    boost::thread annotation_reader;
+    if (options.thread_num > 1)
+        annotation_reader = boost::thread(
+            [&] { read_annotation(options, points, probe_index_map, annotated, annotation_messages); });
     Data_matrix* matrix = read_data(options.configure_file, study, options.covariable_num,
                                     options.thread_num, options);
+    if (annotation_reader.joinable()) annotation_reader.join();
     if (matrix == nullptr) return 1;
-    if (!read_probe_ann(options.probe_ann_file, points, probe_index_map)) {
+    if (options.thread_num > 1) {
+        if (!annotation_messages.empty()) message("%s", annotation_messages.c_str());
+    } else {
+        annotated = read_probe_ann(options.probe_ann_file, points, probe_index_map);
+    }
+    if (!annotated) {
         data_matrix_free(matrix);
         return 1;
     }

@@ -9,8 +9,13 @@
 namespace {
 
 Message_sink message_sink = nullptr;
+thread_local std::string* captured = nullptr;  // the calling thread's Message_capture, if any
 
 void emit(const char* text, size_t length) {
+    if (captured != nullptr) {
+        captured->append(text, length);
+        return;
+    }
     if (message_sink != nullptr) {
         message_sink(text, length);
         return;
@@ -22,6 +27,10 @@ void emit(const char* text, size_t length) {
 }  // namespace
 
 void set_message_sink(Message_sink sink) { message_sink = sink; }
+
+Message_capture::Message_capture() : outer_(captured) { captured = &text_; }
+
+Message_capture::~Message_capture() { captured = outer_; }
 
 void time_out() {
     time_t now = time(nullptr);

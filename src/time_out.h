@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <boost/thread.hpp>
 
 // Writes "[%c]" of the local time (C locale form) to standard output, no line end.
@@ -25,6 +26,23 @@ void message(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // not written. Null (the default) restores standard output.
 using Message_sink = void (*)(const char* text, size_t length);
 void set_message_sink(Message_sink sink);
+
+// While it lives, the messages of the thread that made it are kept in text()
+// instead of being written: a stage that runs beside another on a thread of
+// its own keeps its messages, and they are printed later where the run's
+// order puts them. Captures on one thread nest.
+class Message_capture {
+public:
+    Message_capture();
+    ~Message_capture();
+    Message_capture(const Message_capture&) = delete;
+    Message_capture& operator=(const Message_capture&) = delete;
+    const std::string& text() const { return text_; }
+
+private:
+    std::string text_;
+    std::string* outer_;
+};
 
 // Runs worker(t, n) on n threads, t = 0 … n-1, and returns when all have
 // finished. Worker t takes the items t, t+n, t+2n, … of its stage.
