@@ -9,9 +9,10 @@
 namespace {
 
 // Bytes read per refill: most lines of a data file are 20-40 bytes, so one
-// refill serves thousands of lines, and the blocks of the eight files a
-// reader takes side by side still fit its core's cache. Fuzzing builds read
-// in small blocks, so that short inputs cross block boundaries too.
+// refill serves thousands of lines, and the blocks of the files a reader
+// takes side by side stay in its core's cache while it parses them. Fuzzing
+// builds read in small blocks, so that short inputs cross block boundaries
+// too.
 #ifdef CIMBREL_SMALL_BLOCKS
 constexpr size_t block_size = 64;
 #else

@@ -207,13 +207,15 @@ bool data_files_readable(const std::vector<std::string>& files) {
 }
 
 // Files a worker reads side by side when the matrix is in memory: a group of
-// up to eight neighbouring columns, so the values of one row fill about one
-// 64-byte cache line, written in one go, instead of one line per value.
-// Bounded so that all workers together keep at most 256 files open (one
-// each beyond 256 workers).
+// up to four neighbouring columns, so the values of one row share a cache
+// line instead of taking one line each. Eight would fill a line, but their
+// usable values, kept for the quantiles, would then cost more memory than
+// the probe annotation read beside them leaves room for. Bounded so that
+// all workers together keep at most 256 files open (one each beyond 256
+// workers).
 size_t group_size(uint32_t workers) {
     size_t size = 256 / (workers == 0 ? 1 : workers);
-    return size < 1 ? 1 : (size > 8 ? 8 : size);
+    return size < 1 ? 1 : (size > 4 ? 4 : size);
 }
 
 // One data file being read into its column.
