@@ -175,7 +175,9 @@ int main(int argc, char** argv) {
     double t_norm = timed([&] { normalize(matrix, o.threads, &study); });
 
     Probe_result fast;
-    double t_probe = timed([&] { probe_analysis(matrix, o.threads, study, fast, Fit_path::fast); });
+    double t_probe = timed([&] {
+        probe_analysis(matrix, o.threads, study, fast, Fit_path::fast, region_test == Region_test::pooled);
+    });
     // The reference probe stage runs in full (same thread count, FDR step
     // included), so both rows measure the same work.
     Probe_result reference;

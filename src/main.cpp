@@ -101,7 +101,8 @@ int main(int argc, char** argv) {
 
     bool written = true;
     if (options.normalize_on) normalize(matrix, options.thread_num, &study);
-    if (!probe_analysis(matrix, options.thread_num, study, probe_result)) {
+    const bool pooled_regions = region_test == Region_test::pooled && (options.r1_on || options.r2_on);
+    if (!probe_analysis(matrix, options.thread_num, study, probe_result, Fit_path::fast, pooled_regions)) {
         probe_result_free(probe_result);
         data_matrix_free(matrix);
         return 1;

@@ -254,7 +254,7 @@ void probe_analysis_fast_thread(const Row_block* block, uint32_t t, uint32_t ste
     for (uint32_t k = t; k < block->count; k += step) {
         const uint32_t i = block->first + k;
         const Fit_summary fit = fast_fit(block->data + k * block->tda, *layout, *design, scratch);
-        result->fit[i] = fit;
+        if (!result->fit.empty()) result->fit[i] = fit;
         store_pvalue(*study, i, fast_pvalue(*layout, fit), *result);
         finish_group_means(*layout, *study, i, scratch.sum, scratch.count, *result);
     }
@@ -369,7 +369,7 @@ void probe_result_free(Probe_result& result) {
 }
 
 bool probe_analysis(Data_matrix* matrix, uint32_t thread_num, const Data_description& study,
-                    Probe_result& result, Fit_path path) {
+                    Probe_result& result, Fit_path path, bool keep_fits) {
     progress("     Probe analysis");
     const uint32_t groups = study.group_index.size();
     if (!has_matrix(matrix) || probe_count(*matrix) == 0 || groups == 0) {
@@ -389,9 +389,11 @@ bool probe_analysis(Data_matrix* matrix, uint32_t thread_num, const Data_descrip
         const Sample_layout layout = sample_layout(*matrix, study);
         const Fast_design design = fast_design(*matrix, layout);
         result.fit.clear();
-        result.fit.reserve(probes);
-        advise_huge_pages(result.fit.data(), probes * sizeof(Fit_summary));
-        result.fit.assign(probes, Fit_summary());
+        if (keep_fits) {
+            result.fit.reserve(probes);
+            advise_huge_pages(result.fit.data(), probes * sizeof(Fit_summary));
+            result.fit.assign(probes, Fit_summary());
+        }
         if (matrix->logit == nullptr) {
             ok = analyse_spilled_blocks(*matrix, workers, study, layout, design, result);
         } else {

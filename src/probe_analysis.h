@@ -25,7 +25,8 @@ struct Probe_result {
     gsl_vector* range = nullptr;       // largest minus smallest group mean (of groups with one)
     gsl_matrix* group_mean = nullptr;  // P x G, beta scale; NaN for a group without values
     // Each probe's own reduced and full fits on its usable values (filled by
-    // the fast path); the pooled region model sums these over a region's probes.
+    // the fast path when asked to keep them); the pooled region model sums
+    // these over a region's probes. Empty when not kept.
     std::vector<Fit_summary> fit;
 };
 
@@ -37,12 +38,15 @@ void probe_result_free(Probe_result& result);
 constexpr double no_mean = std::numeric_limits<double>::quiet_NaN();
 inline bool has_mean(double group_mean) { return group_mean > 0.0 && group_mean <= 1.0; }
 
-// The stage: progress lines, allocation, thread_num workers, FDR. False,
-// after an error message, when there is no probe or no group, when the beta,
-// covariable and continuous matrices disagree on the sample count, or when a
-// block of spilled values cannot be read back.
+// The stage: progress lines, allocation, thread_num workers, FDR. The fast
+// path keeps every probe's fit in result.fit when keep_fits is set (the
+// pooled region model needs them; the region mean test does not, and a
+// fit is 40 bytes per probe). False, after an error message, when there is
+// no probe or no group, when the beta, covariable and continuous matrices
+// disagree on the sample count, or when a block of spilled values cannot be
+// read back.
 bool probe_analysis(Data_matrix* matrix, uint32_t thread_num, const Data_description& study,
-                    Probe_result& result, Fit_path path = Fit_path::fast);
+                    Probe_result& result, Fit_path path = Fit_path::fast, bool keep_fits = true);
 
 // Reference worker: probes first, first+step, … each fitted with ancova on
 // freshly built dense designs. Writes only its probes' pvalue, range and
