@@ -111,20 +111,25 @@ uint32_t Region_probes::regions_with_probes() const {
 std::vector<Study_point> study_points(const std::vector<Point>& points, const Data_description& study,
                                       const Probe_index_map& probe_index_map) {
     const ID_index& probe_ids = study.probe_index;
-    std::vector<Study_point> probes;
-    probes.reserve(probe_ids.size());
-    std::vector<char> taken(points.size(), 0);
+    // The row of each record taken, by record: one sweep then lists them in
+    // annotation order, with no sort.
+    constexpr uint32_t untaken = UINT32_MAX;
+    std::vector<uint32_t> row_of(points.size(), untaken);
+    size_t taken = 0;
     const bool repeats = probe_ids.has_repeats();
     for (uint32_t row = 0; row < probe_ids.index_end(); ++row) {
         uint32_t record = 0, newest = row;
         const std::string_view id = probe_ids.name(row);
-        if (id.empty() || !probe_index_map.find(id, record) || record >= points.size() || taken[record]) continue;
+        if (id.empty() || !probe_index_map.find(id, record) || record >= points.size() || row_of[record] != untaken)
+            continue;
         if (repeats) probe_ids.find(id, newest);
-        taken[record] = 1;
-        probes.push_back({record, newest});
+        row_of[record] = newest;
+        ++taken;
     }
-    std::sort(probes.begin(), probes.end(),
-              [](const Study_point& a, const Study_point& b) { return a.record < b.record; });
+    std::vector<Study_point> probes;
+    probes.reserve(taken);
+    for (uint32_t record = 0; record < row_of.size(); ++record)
+        if (row_of[record] != untaken) probes.push_back({record, row_of[record]});
     return probes;
 }
 
