@@ -150,14 +150,18 @@ bool fill_batch_sums(const Data_matrix& matrix, uint32_t workers, const Sample_l
     return ok;
 }
 
-// Fast path over the spill file. The stage may use what a block of the probe
-// stage took: half of it for the rows loaded at once, half for the sums of
-// the regions filled together; regions that do not fit wait for another pass.
+// Fast path over the spill file. The stage may use what the probe stage's
+// blocks took: an eighth of a block for the rows loaded at once, and as
+// much again as one block plus a quarter for the sums of the regions filled
+// together (the rest of the second block is left for the batch's lists of
+// rows); regions that do not fit wait for another pass, each a whole read
+// of the spill file.
 bool spilled_pvalues(const Data_matrix& matrix, uint32_t workers, const Sample_layout& layout,
                      const Fast_row_test& test, const CGI_description& region_list, gsl_vector* pvalue) {
     const Matrix_spill& spill = *matrix.spill;
-    const uint64_t half = static_cast<uint64_t>(spill.block_rows) * spill.sample_num * sizeof(double) / 2;
-    const uint32_t chunk_rows = static_cast<uint32_t>(std::max<uint64_t>(1, spill.block_rows / 2));
+    const uint64_t block_bytes = static_cast<uint64_t>(spill.block_rows) * spill.sample_num * sizeof(double);
+    const uint64_t sum_bytes = block_bytes + block_bytes / 4;
+    const uint32_t chunk_rows = static_cast<uint32_t>(std::max<uint64_t>(1, spill.block_rows / 8));
     std::vector<uint32_t> testable;
     const size_t regions = std::min(region_list.regions.size(), pvalue->size);
     for (uint32_t i = 0; i < regions; ++i) {
@@ -165,7 +169,7 @@ bool spilled_pvalues(const Data_matrix& matrix, uint32_t workers, const Sample_l
     }
     Spill_batch batch;
     for (size_t from = 0; from < testable.size();) {
-        const size_t size = fill_batch(region_list, testable, from, half, layout.samples, spill.probe_num, batch);
+        const size_t size = fill_batch(region_list, testable, from, sum_bytes, layout.samples, spill.probe_num, batch);
         if (!fill_batch_sums(matrix, workers, layout, chunk_rows, batch)) return false;
         fan_out(workers, [&](uint32_t t, uint32_t n) {
             Fast_row_test::Worker worker(test);
