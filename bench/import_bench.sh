@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Benchmark of cimbrel-import against its floor, the time to read the inputs
 # and write the outputs with the standard tools. Not part of the tests. Usage:
-#   bench/import_bench.sh [work dir] [idat|matrix ...]
+#   bench/import_bench.sh [work dir] [idat|matrix|vendor ...]
 # idat    100 EPIC-sized gzipped IDAT pairs (import_generate idat) -> study;
 #         floor: zcat of every IDAT + gzip -1 of every data file written
 # matrix  865,918 x 200 GEO-style matrix (import_generate matrix) -> study;
 #         floor: zcat of the matrix + gzip -1 of every data file written
+# vendor  the same study in the vendor software's export column order
+#         (import_generate vendor; seven columns per sample); same floor
 # Runs the import and the floor alternately, ROUNDS times (default 2), and
 # prints each wall time, the ratio import / floor and the import's peak
 # resident memory. SAMPLES overrides the sample count; THREADS (default 2)

@@ -10,9 +10,17 @@
 //   import_generate matrix DIR SAMPLES [PROBES]
 //     DIR/betas.txt.gz (tab separated, a Detection Pval column after each
 //     sample, as GEO's processed matrices) and DIR/sheet.csv.
+//   import_generate vendor DIR SAMPLES [PROBES]
+//     the same study in the column order of the vendor software's export:
+//     TargetID, then per sample S.AVG_Beta, S.Intensity, S.Avg_NBEADS,
+//     S.BEAD_STDERR, S.Signal_A, S.Signal_B and S.Detection Pval (betas
+//     with six decimals, detection p-values like 1.49560E-11), then the
+//     annotation columns the software appends.
 // Every random number comes from a std::mt19937_64 seeded by the sample.
 #include <cstdio>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -48,11 +56,16 @@ Layout make_layout(uint32_t probes) {
     return layout;
 }
 
+// Appends data to the file at path, creating it when missing (the
+// importer's append_to_file never creates a file, on purpose).
 bool write_file(const std::string& path, const std::string& data) {
-    std::string error;
-    if (append_to_file(path, data, error)) return true;
-    fprintf(stderr, "import_generate: %s\n", error.c_str());
-    return false;
+    FILE* file = fopen(path.c_str(), "ab");
+    const bool written = file != nullptr && fwrite(data.data(), 1, data.size(), file) == data.size();
+    if ((file != nullptr && fclose(file) != 0) || !written) {
+        fprintf(stderr, "import_generate: cannot write %s: %s\n", path.c_str(), strerror(errno));
+        return false;
+    }
+    return true;
 }
 
 bool write_manifest(const std::string& dir, const Layout& layout) {
@@ -133,18 +146,38 @@ bool write_sheet(const std::string& dir, int samples, bool sentrix) {
     return write_file(dir + "/sheet.csv", text);
 }
 
-bool write_matrix(const std::string& dir, int samples, uint32_t probes, Gzip_compressor& compressor) {
+bool write_matrix(const std::string& dir, int samples, uint32_t probes, bool vendor, Gzip_compressor& compressor) {
     std::mt19937_64 random(7);
     std::uniform_real_distribution<double> unit(0, 1);
-    std::string text = "ID_REF", member;
-    for (int s = 0; s < samples; ++s) text += "\tS" + std::to_string(s + 1) + "\tDetection Pval";
-    text += "\n";
-    char cell[64];
+    std::string text = vendor ? "TargetID" : "ID_REF", member;
+    for (int s = 0; s < samples; ++s) {
+        const std::string name = "S" + std::to_string(s + 1);
+        if (vendor) {
+            for (const char* suffix : {".AVG_Beta", ".Intensity", ".Avg_NBEADS", ".BEAD_STDERR", ".Signal_A",
+                                       ".Signal_B", ".Detection Pval"})
+                text += "\t" + name + suffix;
+        } else {
+            text += "\t" + name + "\tDetection Pval";
+        }
+    }
+    text += vendor ? "\tSEARCH_KEY\tCHROMOSOME\tMAPINFO\n" : "\n";
+    char cell[160];
     for (uint32_t p = 0; p < probes; ++p) {
         snprintf(cell, sizeof cell, "cg%08u", p);
         text += cell;
         for (int s = 0; s < samples; ++s) {
-            snprintf(cell, sizeof cell, "\t%.6g\t%.3g", unit(random), unit(random) < 0.99 ? 1e-8 * unit(random) : unit(random));
+            const double beta = unit(random), detection = unit(random) < 0.99 ? 1e-8 * unit(random) : unit(random);
+            if (vendor) {
+                const double a = 500 + 9000 * unit(random), b = 500 + 9000 * unit(random);
+                snprintf(cell, sizeof cell, "\t%.6f\t%.0f\t%d\t%.4f\t%.0f\t%.0f\t%.5E", beta, a + b,
+                         8 + static_cast<int>(12 * unit(random)), 50 * unit(random), a, b, detection);
+            } else {
+                snprintf(cell, sizeof cell, "\t%.6g\t%.3g", beta, detection);
+            }
+            text += cell;
+        }
+        if (vendor) {
+            snprintf(cell, sizeof cell, "\tcg%08u\t%u\t%u", p, 1 + p % 22, 10000 + 37 * p);
             text += cell;
         }
         text += "\n";
@@ -158,8 +191,9 @@ bool write_matrix(const std::string& dir, int samples, uint32_t probes, Gzip_com
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 4 || (std::string(argv[1]) != "idat" && std::string(argv[1]) != "matrix")) {
-        fprintf(stderr, "usage: import_generate idat|matrix DIR SAMPLES [PROBES]\n");
+    if (argc < 4 || (std::string(argv[1]) != "idat" && std::string(argv[1]) != "matrix" &&
+                     std::string(argv[1]) != "vendor")) {
+        fprintf(stderr, "usage: import_generate idat|matrix|vendor DIR SAMPLES [PROBES]\n");
         return 1;
     }
     std::string kind = argv[1], dir = argv[2];
@@ -168,7 +202,7 @@ int main(int argc, char** argv) {
     Gzip_compressor compressor;
     if (system(("mkdir -p '" + dir + "/idat'").c_str()) != 0) return 1;
     if (!write_sheet(dir, samples, kind == "idat")) return 1;
-    if (kind == "matrix") return write_matrix(dir, samples, probes, compressor) ? 0 : 1;
+    if (kind != "idat") return write_matrix(dir, samples, probes, kind == "vendor", compressor) ? 0 : 1;
     Layout layout = make_layout(probes);
     if (!write_manifest(dir, layout)) return 1;
     for (int s = 0; s < samples; ++s)
