@@ -176,7 +176,10 @@ int main(int argc, char** argv) {
 
     Probe_result fast;
     double t_probe = timed([&] {
-        probe_analysis(matrix, o.threads, study, fast, Fit_path::fast, region_test == Region_test::pooled);
+        Probe_stage_keeps keeps;
+        keeps.fits = region_test == Region_test::pooled;
+        keeps.normalised_values = region_test == Region_test::mean;
+        probe_analysis(matrix, o.threads, study, fast, Fit_path::fast, keeps);
     });
     // The reference probe stage runs in full (same thread count, FDR step
     // included), so both rows measure the same work.

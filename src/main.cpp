@@ -101,8 +101,10 @@ int main(int argc, char** argv) {
 
     bool written = true;
     if (options.normalize_on) normalize(matrix, options.thread_num, &study);
-    const bool pooled_regions = region_test == Region_test::pooled && (options.r1_on || options.r2_on);
-    if (!probe_analysis(matrix, options.thread_num, study, probe_result, Fit_path::fast, pooled_regions)) {
+    Probe_stage_keeps keeps;
+    keeps.fits = region_test == Region_test::pooled && (options.r1_on || options.r2_on);
+    keeps.normalised_values = region_test == Region_test::mean && (options.r1_on || options.r2_on);
+    if (!probe_analysis(matrix, options.thread_num, study, probe_result, Fit_path::fast, keeps)) {
         probe_result_free(probe_result);
         data_matrix_free(matrix);
         return 1;

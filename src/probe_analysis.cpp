@@ -275,9 +275,10 @@ struct Loaded_block {
 };
 
 // Loads block b of the spill file into loaded and normalises it (when the
-// stage set a reference) with thread_num workers. False, with the reason in
-// loaded.error, when the spill file cannot be read.
-bool load_block(const Data_matrix& matrix, uint32_t b, uint32_t thread_num, Loaded_block& loaded) {
+// stage set a reference) with thread_num workers, writing the normalised
+// block back when write_back is set. False, with the reason in
+// loaded.error, when the spill file cannot be read or written.
+bool load_block(const Data_matrix& matrix, uint32_t b, uint32_t thread_num, bool write_back, Loaded_block& loaded) {
     const Matrix_spill& spill = *matrix.spill;
     const uint32_t rows = spill_block_size(spill, b);
     if (loaded.values == nullptr || loaded.values->size1 != rows) {
@@ -286,8 +287,9 @@ bool load_block(const Data_matrix& matrix, uint32_t b, uint32_t thread_num, Load
         advise_huge_pages(loaded.values->data, loaded.values->size1 * loaded.values->tda * sizeof(double));
     }
     if (!spill_read_block(spill, b, loaded.values, loaded.scratch, loaded.error)) return false;
-    if (matrix.reference != nullptr) normalize_block(loaded.values, matrix.quantiles, matrix.reference, thread_num);
-    return true;
+    if (matrix.reference == nullptr) return true;
+    normalize_block(loaded.values, matrix.quantiles, matrix.reference, thread_num);
+    return !write_back || spill_write_block(spill, b, loaded.values, loaded.scratch, loaded.error);
 }
 
 // The fast path over a spilled matrix, block by block: while the workers fit
@@ -295,17 +297,19 @@ bool load_block(const Data_matrix& matrix, uint32_t b, uint32_t thread_num, Load
 // reading the spill file overlaps with the fits. False, after a message,
 // when the spill file cannot be read (the blocks before it are analysed).
 bool analyse_spilled_blocks(const Data_matrix& matrix, uint32_t workers, const Data_description& study,
-                            const Sample_layout& layout, const Fast_design& design, Probe_result& result) {
+                            const Sample_layout& layout, const Fast_design& design, bool write_back,
+                            Probe_result& result) {
     const Matrix_spill& spill = *matrix.spill;
     const uint32_t blocks = spill_block_count(spill);
     Loaded_block buffers[2];
-    bool loaded = blocks == 0 || load_block(matrix, 0, workers, buffers[0]);
+    bool loaded = blocks == 0 || load_block(matrix, 0, workers, write_back, buffers[0]);
     for (uint32_t b = 0; loaded && b < blocks; ++b) {
         Loaded_block& current = buffers[b % 2];
         Loaded_block& next = buffers[(b + 1) % 2];
         boost::thread loader;
         bool next_loaded = true;
-        if (b + 1 < blocks) loader = boost::thread([&] { next_loaded = load_block(matrix, b + 1, 1, next); });
+        if (b + 1 < blocks)
+            loader = boost::thread([&] { next_loaded = load_block(matrix, b + 1, 1, write_back, next); });
         const Row_block rows_in_memory{current.values->data, current.values->tda, spill_block_first(spill, b),
                                        spill_block_size(spill, b)};
         fan_out(workers, [&](uint32_t t, uint32_t n) {
@@ -369,7 +373,7 @@ void probe_result_free(Probe_result& result) {
 }
 
 bool probe_analysis(Data_matrix* matrix, uint32_t thread_num, const Data_description& study,
-                    Probe_result& result, Fit_path path, bool keep_fits) {
+                    Probe_result& result, Fit_path path, Probe_stage_keeps keeps) {
     progress("     Probe analysis");
     const uint32_t groups = study.group_index.size();
     if (!has_matrix(matrix) || probe_count(*matrix) == 0 || groups == 0) {
@@ -389,13 +393,17 @@ bool probe_analysis(Data_matrix* matrix, uint32_t thread_num, const Data_descrip
         const Sample_layout layout = sample_layout(*matrix, study);
         const Fast_design design = fast_design(*matrix, layout);
         result.fit.clear();
-        if (keep_fits) {
+        if (keeps.fits) {
             result.fit.reserve(probes);
             advise_huge_pages(result.fit.data(), probes * sizeof(Fit_summary));
             result.fit.assign(probes, Fit_summary());
         }
         if (matrix->logit == nullptr) {
-            ok = analyse_spilled_blocks(*matrix, workers, study, layout, design, result);
+            ok = analyse_spilled_blocks(*matrix, workers, study, layout, design, keeps.normalised_values, result);
+            if (ok && keeps.normalised_values && matrix->reference != nullptr) {
+                gsl_vector_free(matrix->reference);
+                matrix->reference = nullptr;  // the spill file now holds normalised values
+            }
         } else {
             const Row_block all{matrix->logit->data, matrix->logit->tda, 0, probes};
             fan_out(workers, [&](uint32_t t, uint32_t n) {

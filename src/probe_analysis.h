@@ -38,15 +38,25 @@ void probe_result_free(Probe_result& result);
 constexpr double no_mean = std::numeric_limits<double>::quiet_NaN();
 inline bool has_mean(double group_mean) { return group_mean > 0.0 && group_mean <= 1.0; }
 
-// The stage: progress lines, allocation, thread_num workers, FDR. The fast
-// path keeps every probe's fit in result.fit when keep_fits is set (the
-// pooled region model needs them; the region mean test does not, and a
-// fit is 40 bytes per probe). False, after an error message, when there is
-// no probe or no group, when the beta, covariable and continuous matrices
-// disagree on the sample count, or when a block of spilled values cannot be
-// read back.
+// What the stages after the probe stage want of it.
+struct Probe_stage_keeps {
+    // Every probe's fit in result.fit, for the pooled region model (the
+    // region mean test does not use them; a fit is 40 bytes per probe).
+    bool fits = true;
+    // Out of core, the normalised values: each block the stage loads and
+    // normalises is written back over its raw values, and the matrix's
+    // normalisation reference is released, so the region mean test, which
+    // reads the spill file again, does not normalise it again.
+    bool normalised_values = false;
+};
+
+// The stage: progress lines, allocation, thread_num workers, FDR. False,
+// after an error message, when there is no probe or no group, when the beta,
+// covariable and continuous matrices disagree on the sample count, or when a
+// block of spilled values cannot be read back (or written back).
 bool probe_analysis(Data_matrix* matrix, uint32_t thread_num, const Data_description& study,
-                    Probe_result& result, Fit_path path = Fit_path::fast, bool keep_fits = true);
+                    Probe_result& result, Fit_path path = Fit_path::fast,
+                    Probe_stage_keeps keeps = Probe_stage_keeps());
 
 // Reference worker: probes first, first+step, … each fitted with ancova on
 // freshly built dense designs. Writes only its probes' pvalue, range and

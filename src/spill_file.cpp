@@ -165,6 +165,25 @@ bool spill_read_block(const Matrix_spill& spill, uint32_t b, gsl_matrix* block,
     return true;
 }
 
+bool spill_write_block(const Matrix_spill& spill, uint32_t b, const gsl_matrix* block,
+                       std::vector<double>& scratch, std::string& error) {
+    const size_t rows = spill_block_size(spill, b);
+    scratch.resize(rows * tile_columns);
+    for (uint32_t c0 = 0; c0 < spill.sample_num; c0 += tile_columns) {
+        const uint32_t count = std::min(tile_columns, spill.sample_num - c0);
+        for (size_t r = 0; r < rows; ++r) {
+            const double* row = block->data + r * block->tda + c0;
+            for (uint32_t j = 0; j < count; ++j) scratch[j * rows + r] = row[j];
+        }
+        if (!write_all(spill.fd, reinterpret_cast<const char*>(scratch.data()), rows * count * sizeof(double),
+                       segment_offset(spill, b, c0))) {
+            error = std::string("cannot write the spill file: ") + strerror(errno ? errno : ENOSPC);
+            return false;
+        }
+    }
+    return true;
+}
+
 bool spill_read_rows(const Matrix_spill& spill, uint32_t b, uint32_t offset, gsl_matrix* rows,
                      std::vector<double>& scratch, std::string& error) {
     const size_t count = rows->size1;

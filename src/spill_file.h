@@ -52,6 +52,12 @@ bool spill_write_column(const Matrix_spill& spill, uint32_t c, const double* col
 bool spill_read_block(const Matrix_spill& spill, uint32_t b, gsl_matrix* block,
                       std::vector<double>& scratch, std::string& error);
 
+// Writes block, a matrix of spill_block_size rows and sample_num columns, back
+// over block b, in the layout spill_read_block reads; scratch is reused
+// between calls. False, with the reason in error, on a write failure.
+bool spill_write_block(const Matrix_spill& spill, uint32_t b, const gsl_matrix* block,
+                       std::vector<double>& scratch, std::string& error);
+
 // Loads rows [offset, offset + rows->size1) of block b into rows (sample_num
 // columns), one read per column; for a part of a block, such as the rows a
 // later stage loads at once. False, with the reason in error, on a read failure.
