@@ -145,43 +145,50 @@ bool spill_write_column(const Matrix_spill& spill, uint32_t c, const double* col
     return true;
 }
 
-bool spill_read_block(const Matrix_spill& spill, uint32_t b, gsl_matrix* block,
-                      std::vector<double>& scratch, std::string& error) {
+namespace {
+
+// Moves block b between the file and block (rows first), a tile of columns
+// at a time: a tile's segments are consecutive in the file, so one read or
+// write each, transposed through scratch.
+bool transfer_block(const Matrix_spill& spill, uint32_t b, gsl_matrix* block, bool to_file,
+                    std::vector<double>& scratch, std::string& error) {
     const size_t rows = spill_block_size(spill, b);
     scratch.resize(rows * tile_columns);
+    char* bytes = reinterpret_cast<char*>(scratch.data());
     for (uint32_t c0 = 0; c0 < spill.sample_num; c0 += tile_columns) {
         const uint32_t count = std::min(tile_columns, spill.sample_num - c0);
-        // The tile's segments are consecutive in the file: one read.
-        if (!read_all(spill.fd, reinterpret_cast<char*>(scratch.data()), rows * count * sizeof(double),
-                      segment_offset(spill, b, c0))) {
+        const size_t size = rows * count * sizeof(double);
+        const uint64_t offset = segment_offset(spill, b, c0);
+        if (!to_file && !read_all(spill.fd, bytes, size, offset)) {
             error = std::string("cannot read the spill file: ") + strerror(errno ? errno : EIO);
             return false;
         }
         for (size_t r = 0; r < rows; ++r) {
             double* row = block->data + r * block->tda + c0;
-            for (uint32_t j = 0; j < count; ++j) row[j] = scratch[j * rows + r];
+            if (to_file) {
+                for (uint32_t j = 0; j < count; ++j) scratch[j * rows + r] = row[j];
+            } else {
+                for (uint32_t j = 0; j < count; ++j) row[j] = scratch[j * rows + r];
+            }
         }
-    }
-    return true;
-}
-
-bool spill_write_block(const Matrix_spill& spill, uint32_t b, const gsl_matrix* block,
-                       std::vector<double>& scratch, std::string& error) {
-    const size_t rows = spill_block_size(spill, b);
-    scratch.resize(rows * tile_columns);
-    for (uint32_t c0 = 0; c0 < spill.sample_num; c0 += tile_columns) {
-        const uint32_t count = std::min(tile_columns, spill.sample_num - c0);
-        for (size_t r = 0; r < rows; ++r) {
-            const double* row = block->data + r * block->tda + c0;
-            for (uint32_t j = 0; j < count; ++j) scratch[j * rows + r] = row[j];
-        }
-        if (!write_all(spill.fd, reinterpret_cast<const char*>(scratch.data()), rows * count * sizeof(double),
-                       segment_offset(spill, b, c0))) {
+        if (to_file && !write_all(spill.fd, bytes, size, offset)) {
             error = std::string("cannot write the spill file: ") + strerror(errno ? errno : ENOSPC);
             return false;
         }
     }
     return true;
+}
+
+}  // namespace
+
+bool spill_read_block(const Matrix_spill& spill, uint32_t b, gsl_matrix* block,
+                      std::vector<double>& scratch, std::string& error) {
+    return transfer_block(spill, b, block, false, scratch, error);
+}
+
+bool spill_write_block(const Matrix_spill& spill, uint32_t b, const gsl_matrix* block,
+                       std::vector<double>& scratch, std::string& error) {
+    return transfer_block(spill, b, const_cast<gsl_matrix*>(block), true, scratch, error);
 }
 
 bool spill_read_rows(const Matrix_spill& spill, uint32_t b, uint32_t offset, gsl_matrix* rows,
